@@ -1,0 +1,569 @@
+// The library heap: chains of page-granular segments carved into blocks with
+// 8-byte headers; see heap_layout.h for the layout. Under AddressSanitizer
+// every byte that is not the data of a live block is poisoned, so an overrun
+// of a block is reported although the blocks come from our own pages.
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "core/heap_layout.h"
+#include "core/hvb.h"
+#include "core/memory.h"
+#include "platform/platform.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define HEAP_INTERNAL __attribute__((no_sanitize_address))
+#define HEAP_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define HEAP_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define HEAP_INTERNAL
+#define HEAP_POISON(p, n) ((void)(p), (void)(n))
+#define HEAP_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+using namespace hvb_heap;
+
+namespace {
+
+constexpr uint32_t kPage = 4096;
+constexpr uint32_t kDefaultSize = 0x10000;
+
+Segment* g_global_heap = nullptr;
+
+const char kRetryText[] =
+    "メモリ確保に失敗しました。\n他のアプリケーションで使用しているメモリを解放してください。\nメモリ確保を再実行しますか？";
+const char kRetryCaption[] = "◆ HVB メモリアロケーション ◆";
+const char kInvalidFreeText[] = "無効なポインタを解放しようとしました。\n";
+
+constexpr uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) & ~(unit - 1); }
+
+uint32_t DataSize(uint32_t size) { return size == 0 ? 8 : RoundUp(size, 8); }
+
+// Commits a segment, asking the user to retry while memory is exhausted.
+// Yes retries; No and Cancel give up (No must neither retry endlessly nor use
+// the missing memory).
+HEAP_INTERNAL Segment* NewSegment(uint32_t size, uint32_t growth, uint32_t flags) {
+    void* pages;
+    while ((pages = plat::PageAllocate(size)) == nullptr) {
+        if (plat::AskYesNoCancel(kRetryText, kRetryCaption) != plat::Answer::Yes) return nullptr;
+    }
+    HEAP_POISON(static_cast<unsigned char*>(pages) + 64, size - 64);
+    auto* seg = static_cast<Segment*>(pages);
+    seg->next = nullptr;
+    seg->previous = nullptr;
+    seg->last = nullptr;
+    seg->growth = growth;
+    seg->flags = flags;
+    seg->size = size;
+    seg->anchor.word = (size - 72) | kValid | kAnchor | kLast | kFree;
+    seg->anchor.link = seg;
+    seg->anchor.PrevFree() = nullptr;
+    seg->anchor.NextFree() = nullptr;
+    seg->first_free = &seg->anchor;
+    seg->free_bytes = size - 72;
+    return seg;
+}
+
+Segment* Resolve(HVBHeap heap) {
+    return heap != nullptr ? static_cast<Segment*>(heap) : static_cast<Segment*>(hvbGetGlobalHeap());
+}
+
+class HeapLock {
+public:
+    HeapLock(Segment* first, uint32_t flags) : lock_(((flags | first->flags) & kNoLock) ? nullptr : &first->lock) {
+        if (lock_ != nullptr) plat::EnterCriticalSection(lock_);
+    }
+    ~HeapLock() {
+        if (lock_ != nullptr) plat::LeaveCriticalSection(lock_);
+    }
+    HeapLock(const HeapLock&) = delete;
+    HeapLock& operator=(const HeapLock&) = delete;
+
+private:
+    plat::CriticalSection* lock_;
+};
+
+HEAP_INTERNAL void Unlink(Segment* first, Segment* seg) {
+    seg->previous->next = seg->next;
+    if (seg->next != nullptr) {
+        seg->next->previous = seg->previous;
+    } else {
+        first->last = seg->previous == first ? nullptr : seg->previous;
+    }
+}
+
+HEAP_INTERNAL void InsertAfterFirst(Segment* first, Segment* seg) {
+    seg->previous = first;
+    seg->next = first->next;
+    if (first->next != nullptr) first->next->previous = seg;
+    else first->last = seg;
+    first->next = seg;
+}
+
+HEAP_INTERNAL void Append(Segment* first, Segment* seg) {
+    Segment* tail = first->last != nullptr ? first->last : first;
+    tail->next = seg;
+    seg->previous = tail;
+    seg->next = nullptr;
+    first->last = seg;
+}
+
+HEAP_INTERNAL void ListRemove(Block* b) {
+    Block* prev = b->PrevFree();
+    Block* next = b->NextFree();
+    if (prev != nullptr) prev->NextFree() = next;
+    if (next != nullptr) next->PrevFree() = prev;
+}
+
+HEAP_INTERNAL void ListInsertAfterAnchor(Segment* seg, Block* b) {
+    Block* anchor = &seg->anchor;
+    Block* next = anchor->NextFree();
+    b->PrevFree() = anchor;
+    b->NextFree() = next;
+    if (next != nullptr) next->PrevFree() = b;
+    anchor->NextFree() = b;
+}
+
+// A free block whose header moves keeps its place in the free list: its
+// neighbours are pointed at the new header.
+HEAP_INTERNAL void ListMoved(Block* moved) {
+    if (moved->PrevFree() != nullptr) moved->PrevFree()->NextFree() = moved;
+    if (moved->NextFree() != nullptr) moved->NextFree()->PrevFree() = moved;
+}
+
+// Gives `b` the last flag of `from`, or points the block after it back at `b`.
+HEAP_INTERNAL void TakeOverSuccessor(Block* b, uint32_t from_word, Block* successor) {
+    if (from_word & kLast) b->word |= kLast;
+    else successor->link = b;
+}
+
+HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
+    for (Segment* seg = first; seg != nullptr; seg = seg->next) {
+        if (seg->Contains(b)) return seg;
+    }
+    return nullptr;
+}
+
+HEAP_INTERNAL bool HeaderValid(const Block* b) {
+    return (b->word & (kValid | kAnchor | kFree)) == kValid;
+}
+
+// The block behind `address` if it is a live block of the heap, else null.
+// The segment range is checked before the header is read, so a wild address
+// cannot fault.
+HEAP_INTERNAL Block* LiveBlock(Segment* first, const void* address, Segment** segment) {
+    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & 7) != 0) return nullptr;
+    Block* b = Block::FromData(address);
+    Segment* seg = FindSegment(first, b);
+    if (seg == nullptr || reinterpret_cast<unsigned char*>(b) < reinterpret_cast<unsigned char*>(&seg->anchor) + 8) {
+        return nullptr;
+    }
+    if (!HeaderValid(b)) return nullptr;
+    *segment = seg;
+    return b;
+}
+
+// Carves b bytes out of the free block `node` of `seg`.
+HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
+    const uint32_t d = node->Size();
+    if (!node->Is(kAnchor) && d < b + 32) {
+        ListRemove(node);
+        node->word &= ~kFree;
+        seg->free_bytes -= d;
+        return node;
+    }
+    const uint32_t rest = d - b - 8;
+    node->word = (node->word & ~kSizeMask) | rest;
+    auto* block = reinterpret_cast<Block*>(node->Data() + rest);
+    block->word = b | kValid;
+    block->link = node;
+    if (node->Is(kLast)) {
+        node->word &= ~kLast;
+        block->word |= kLast;
+    } else {
+        block->Next()->link = block;
+    }
+    seg->free_bytes -= b + 8;
+    return block;
+}
+
+HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
+    int32_t budget = static_cast<int32_t>(seg->free_bytes) - 32;
+    for (Block* node = seg->first_free; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
+        const uint32_t d = node->Size();
+        if (d >= b + (node->Is(kAnchor) ? 32u : 8u)) return node;
+        if (node->Is(kLast)) break;
+        budget -= static_cast<int32_t>(d);
+    }
+    return nullptr;
+}
+
+// Sizes beyond what a block header can hold are refused.
+constexpr uint32_t kMaxRequest = kSizeMask - 0x1070;
+
+HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
+    if (size > kMaxRequest) return nullptr;
+    uint32_t b = DataSize(size);
+    Block* block = nullptr;
+    if (size != 0 && b >= first->growth / 2) {
+        Segment* seg = NewSegment((b + 0x106F) & ~(kPage - 1), first->growth, kNoLock);
+        if (seg == nullptr) return nullptr;
+        Append(first, seg);
+        Block* node = &seg->anchor;
+        b = (node->Size() - 32) & ~15u;
+        block = Take(seg, node, b);
+        seg->first_free = nullptr;
+    } else {
+        Segment* seg = first;
+        Block* node = nullptr;
+        for (;;) {
+            node = FindFit(seg, b);
+            if (node != nullptr) break;
+            if (seg->next == nullptr || seg->next->first_free == nullptr) break;
+            seg = seg->next;
+        }
+        if (node == nullptr) {
+            const uint32_t want = b + 68 > first->growth ? b + 68 : first->growth;
+            seg = NewSegment(RoundUp(want, kPage), first->growth, kNoLock);
+            if (seg == nullptr) return nullptr;
+            InsertAfterFirst(first, seg);
+            node = FindFit(seg, b);
+            if (node == nullptr) return nullptr;
+        }
+        block = Take(seg, node, b);
+    }
+    HEAP_UNPOISON(block->Data(), block->Size());
+    if (flags & kZeroMemory) MemoryFill(block->Data(), 0, b);
+    return block->Data();
+}
+
+HEAP_INTERNAL void Release(Segment* first, Segment* seg) {
+    Unlink(first, seg);
+    plat::PageRelease(seg, seg->size);
+}
+
+HEAP_INTERNAL bool Empty(const Segment* seg) {
+    return seg->first_free != nullptr && (seg->anchor.word & kLast) != 0;
+}
+
+HEAP_INTERNAL void SegmentUpkeep(Segment* first, Segment* seg, Block* merged) {
+    if (seg == first) return;
+    if (merged->Is(kAnchor) && merged->Is(kLast)) {
+        if (seg->first_free == nullptr) {
+            Release(first, seg);
+            return;
+        }
+        Segment* front = first->next;
+        Unlink(first, seg);
+        InsertAfterFirst(first, seg);
+        if (front != seg && front != nullptr && Empty(front)) Release(first, front);
+        return;
+    }
+    Segment* prev = seg->previous;
+    if (prev != first && prev->free_bytes < seg->free_bytes) {
+        Segment* before = prev->previous;
+        Segment* after = seg->next;
+        before->next = seg;
+        seg->previous = before;
+        seg->next = prev;
+        prev->previous = seg;
+        prev->next = after;
+        if (after != nullptr) after->previous = prev;
+        else first->last = prev;
+    }
+}
+
+HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
+    HEAP_POISON(block->Data(), block->Size());
+    const uint32_t word = block->word;
+    Block* merged;
+    Block* prev = block->Previous();
+    if (prev->Is(kFree)) {
+        // The old header stays behind inside the free block: mark it free so
+        // that a second free of the same address is recognised.
+        block->word |= kFree;
+        prev->word += block->Size() + 8;
+        seg->free_bytes += block->Size() + 8;
+        TakeOverSuccessor(prev, word, word & kLast ? nullptr : block->Next());
+        merged = prev;
+    } else {
+        block->word |= kFree;
+        ListInsertAfterAnchor(seg, block);
+        seg->free_bytes += block->Size();
+        merged = block;
+    }
+    if (!merged->Is(kLast)) {
+        Block* next = merged->Next();
+        if (next->Is(kFree)) {
+            ListRemove(next);
+            seg->free_bytes += 8;
+            const uint32_t next_word = next->word;
+            merged->word += next->Size() + 8;
+            TakeOverSuccessor(merged, next_word, next_word & kLast ? nullptr : next->Next());
+        }
+    }
+    SegmentUpkeep(first, seg, merged);
+}
+
+HEAP_INTERNAL void Dump(Segment* first, int32_t maximum) {
+    int32_t written = 0;
+    for (Segment* seg = first; seg != nullptr; seg = seg->next) {
+        for (Block* b = &seg->anchor;; b = b->Next()) {
+            if (!b->Is(kFree)) {
+                if (written >= maximum) return;
+                if (written == 0) plat::DebuggerOutput("HVB の解放されていないメモリブロックがあります\n");
+                char line[128];
+                int n = std::snprintf(line, sizeof line, "block %08XH (%d bytes) :",
+                                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(b->Data())),
+                                      static_cast<int>(b->Size()));
+                for (int i = 0; i < 16; ++i) n += std::snprintf(line + n, sizeof line - n, " %02X", b->Data()[i]);
+                std::snprintf(line + n, sizeof line - n, "\n");
+                plat::DebuggerOutput(line);
+                ++written;
+            }
+            if (b->Is(kLast)) break;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+HVBHeap hvbHeapCreate(uint32_t initial_size, uint32_t growth_size, uint32_t flags) {
+    const uint32_t size = initial_size == 0 ? kDefaultSize : RoundUp(initial_size, kPage);
+    if (size < initial_size) return nullptr;
+    Segment* seg = NewSegment(size, growth_size == 0 ? kDefaultSize : growth_size, flags);
+    if (seg == nullptr) return nullptr;
+    if (!(flags & kNoLock)) plat::InitializeCriticalSection(&seg->lock);
+    return seg;
+}
+
+HEAP_INTERNAL int32_t hvbHeapDestroy(HVBHeap heap) {
+    auto* first = static_cast<Segment*>(heap);
+    if (first == nullptr) return 0;
+    if (!(first->flags & kNoLock)) plat::DeleteCriticalSection(&first->lock);
+    int32_t ok = 1;
+    for (Segment* seg = first; seg != nullptr;) {
+        Segment* next = seg->next;
+        ok &= plat::PageRelease(seg, seg->size);
+        seg = next;
+    }
+    return ok;
+}
+
+HEAP_INTERNAL void* hvbHeapAllocate(HVBHeap heap, uint32_t size, uint32_t flags) {
+    Segment* first = Resolve(heap);
+    if (first == nullptr) return nullptr;
+    const uint32_t effective = (flags & 0xFF) | first->flags;
+    HeapLock lock(first, effective);
+    return Allocate(first, size, effective);
+}
+
+HEAP_INTERNAL int32_t hvbHeapFree(HVBHeap heap, void* address, uint32_t flags) {
+    Segment* first = heap != nullptr ? static_cast<Segment*>(heap) : g_global_heap;
+    if (first == nullptr || address == nullptr) {
+        plat::DebugTrace(kInvalidFreeText);
+        return 0;
+    }
+    HeapLock lock(first, flags);
+    Segment* seg = nullptr;
+    Block* block = LiveBlock(first, address, &seg);
+    if (block == nullptr) {
+        plat::DebugTrace(kInvalidFreeText);
+        return 0;
+    }
+    FreeBlock(first, seg, block);
+    return 1;
+}
+
+HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_size, uint32_t flags) {
+    if (address == nullptr) return hvbHeapAllocate(heap, new_size, flags);
+    Segment* first = Resolve(heap);
+    if (first == nullptr) return nullptr;
+    const uint32_t effective = (flags & 0xFF) | first->flags;
+    HeapLock lock(first, effective);
+    Segment* seg = nullptr;
+    Block* block = LiveBlock(first, address, &seg);
+    if (block == nullptr || new_size > kMaxRequest) return nullptr;
+
+    const uint32_t d = DataSize(new_size);
+    const uint32_t p = block->Size();
+    Block* next = block->Is(kLast) ? nullptr : block->Next();
+    const bool next_free = next != nullptr && next->Is(kFree);
+
+    if (d < p) {
+        if (next_free) {
+            auto* moved = reinterpret_cast<Block*>(block->Data() + d);
+            Block* prev_free = next->PrevFree();
+            Block* next_free_link = next->NextFree();
+            const uint32_t word = next->word + (p - d);
+            Block* after = word & kLast ? nullptr : next->Next();
+            moved->word = word;
+            moved->link = block;
+            moved->PrevFree() = prev_free;
+            moved->NextFree() = next_free_link;
+            ListMoved(moved);
+            if (after != nullptr) after->link = moved;
+            seg->free_bytes += p - d;
+            block->word = (block->word & ~kSizeMask) | d;
+            HEAP_POISON(block->Data() + d, p - d);
+        }
+        if (effective & kZeroMemory) MemoryFill(block->Data() + new_size, 0, block->Size() - new_size);
+        return address;
+    }
+    if (d == p) return address;
+
+    const uint32_t reachable = p + (next_free ? next->Size() + 8 : 0);
+    if (reachable < d) {
+        void* moved = Allocate(first, new_size, effective | kNoLock);
+        if (moved == nullptr) return nullptr;
+        MemoryMove(moved, address, p);
+        FreeBlock(first, seg, block);
+        return moved;
+    }
+    const uint32_t grow = d - p;
+    const uint32_t next_size = next->Size();
+    if (grow < next_size / 2) {
+        auto* moved = reinterpret_cast<Block*>(reinterpret_cast<unsigned char*>(next) + grow);
+        Block* prev_free = next->PrevFree();
+        Block* next_free_link = next->NextFree();
+        const uint32_t word = next->word - grow;
+        Block* after = word & kLast ? nullptr : next->Next();
+        moved->word = word;
+        moved->link = block;
+        moved->PrevFree() = prev_free;
+        moved->NextFree() = next_free_link;
+        ListMoved(moved);
+        if (after != nullptr) after->link = moved;
+        seg->free_bytes -= grow;
+        block->word += grow;
+    } else {
+        ListRemove(next);
+        const uint32_t next_word = next->word;
+        block->word += next_size + 8;
+        TakeOverSuccessor(block, next_word, next_word & kLast ? nullptr : next->Next());
+        seg->free_bytes -= next_size;
+    }
+    HEAP_UNPOISON(block->Data(), block->Size());
+    if (effective & kZeroMemory) MemoryFill(block->Data() + p, 0, block->Size() - p);
+    return address;
+}
+
+HEAP_INTERNAL int32_t hvbHeapGetLength(HVBHeap, const void* address) {
+    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & 7) != 0) return -1;
+    const Block* b = Block::FromData(address);
+    if (!HeaderValid(b)) return -1;
+    return static_cast<int32_t>(b->Size());
+}
+
+void hvbHeapLock(HVBHeap heap) {
+    Segment* first = Resolve(heap);
+    if (first != nullptr && !(first->flags & kNoLock)) plat::EnterCriticalSection(&first->lock);
+}
+
+void hvbHeapUnlock(HVBHeap heap) {
+    Segment* first = heap != nullptr ? static_cast<Segment*>(heap) : g_global_heap;
+    if (first != nullptr && !(first->flags & kNoLock)) plat::LeaveCriticalSection(&first->lock);
+}
+
+void hvbHeapDump(HVBHeap heap, int32_t maximum) {
+    Segment* first = heap != nullptr ? static_cast<Segment*>(heap) : g_global_heap;
+    if (first == nullptr) return;
+    HeapLock lock(first, 0);
+    Dump(first, maximum);
+}
+
+HVBHeap hvbGetGlobalHeap(void) {
+    if (g_global_heap == nullptr) g_global_heap = static_cast<Segment*>(hvbHeapCreate(0, 0, 0));
+    return g_global_heap;
+}
+
+int32_t hvbFreeGlobalHeap(void) {
+    if (g_global_heap == nullptr) return 0;
+    hvbHeapDump(g_global_heap, 100);
+    const int32_t result = hvbHeapDestroy(g_global_heap);
+    g_global_heap = nullptr;
+    return result;
+}
+
+HVBStackHeap hvbStackHeapCreate(uint32_t initial_size, uint32_t growth_size, uint32_t) {
+    const uint32_t size = initial_size == 0 ? kDefaultSize : RoundUp(initial_size, kPage);
+    if (size < initial_size || size <= sizeof(StackBlock)) return nullptr;
+    auto* block = static_cast<StackBlock*>(plat::PageAllocate(size));
+    if (block == nullptr) return nullptr;
+    block->next = nullptr;
+    block->current = block;
+    block->growth = growth_size == 0 ? kDefaultSize : growth_size;
+    block->data = reinterpret_cast<unsigned char*>(block) + sizeof(StackBlock);
+    block->capacity = size - sizeof(StackBlock);
+    block->used = 0;
+    return block;
+}
+
+// A block that cannot be committed gives null; the heap stays as it was.
+void* hvbStackHeapAllocate(HVBStackHeap heap, uint32_t size) {
+    auto* first = static_cast<StackBlock*>(heap);
+    if (first == nullptr || size > 0xFFFFFFFFu - 0x2000) return nullptr;
+    const uint32_t b = RoundUp(size, 16);
+    StackBlock* current = first->current;
+    while (current->used + b > current->capacity) {
+        const uint32_t want = first->growth > b + 32 ? first->growth : b + 32;
+        auto* block = static_cast<StackBlock*>(hvbStackHeapCreate(RoundUp(want, kPage), first->growth, 0));
+        if (block == nullptr) return nullptr;
+        block->next = current->next;
+        current->next = block;
+        current = block;
+        first->current = block;
+    }
+    void* result = current->data + current->used;
+    current->used += b;
+    return result;
+}
+
+void hvbStackHeapFree(HVBStackHeap heap) {
+    auto* first = static_cast<StackBlock*>(heap);
+    if (first == nullptr) return;
+    for (StackBlock* block = first->next; block != nullptr;) {
+        StackBlock* next = block->next;
+        plat::PageRelease(block, block->capacity + sizeof(StackBlock));
+        block = next;
+    }
+    first->next = nullptr;
+    first->current = first;
+    first->used = 0;
+}
+
+int32_t hvbStackHeapDestroy(HVBStackHeap heap) {
+    auto* first = static_cast<StackBlock*>(heap);
+    if (first == nullptr) return 0;
+    hvbStackHeapFree(first);
+    return plat::PageRelease(first, first->capacity + sizeof(StackBlock));
+}
+
+}  // extern "C"
+
+// Every allocation of the program goes through the global heap. The throwing
+// forms may not return null: memory the user chose not to wait for ends the
+// program here rather than in whatever dereferences the null.
+static void* AllocateOrDie(std::size_t size) {
+    void* p = hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
+    if (p == nullptr) {
+        plat::DebugTrace("HVB: out of memory\n");
+        std::abort();
+    }
+    return p;
+}
+void* operator new(std::size_t size) { return AllocateOrDie(size); }
+void* operator new[](std::size_t size) { return AllocateOrDie(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
+}
+void operator delete(void* p) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }
+void operator delete[](void* p) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }
+void operator delete(void* p, std::size_t) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }
+void operator delete[](void* p, std::size_t) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }

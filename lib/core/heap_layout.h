@@ -1,0 +1,75 @@
+// In-memory layout of heap segments and blocks. Shared by the allocator and
+// by tools that walk a heap (the tests check the chain invariants through it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace hvb_heap {
+
+constexpr uint32_t kSizeMask = 0x0FFFFFFFu;
+constexpr uint32_t kValid = 0x10000000u;
+constexpr uint32_t kAnchor = 0x20000000u;
+constexpr uint32_t kLast = 0x40000000u;
+constexpr uint32_t kFree = 0x80000000u;
+
+constexpr uint32_t kZeroMemory = 0x01u;
+constexpr uint32_t kNoLock = 0x02u;
+
+struct Segment;
+
+struct Block {
+    uint32_t word;  // size and flags
+    void* link;     // anchor: its Segment; other blocks: the Block physically before
+
+    uint32_t Size() const { return word & kSizeMask; }
+    bool Is(uint32_t flag) const { return (word & flag) != 0; }
+    unsigned char* Data() { return reinterpret_cast<unsigned char*>(this) + 8; }
+    Block* Next() { return reinterpret_cast<Block*>(Data() + Size()); }
+    Block* Previous() const { return static_cast<Block*>(link); }
+    // Free-list links live in the first 8 bytes of a free block's data.
+    Block*& PrevFree() { return reinterpret_cast<Block**>(Data())[0]; }
+    Block*& NextFree() { return reinterpret_cast<Block**>(Data())[1]; }
+    static Block* FromData(const void* data) {
+        return reinterpret_cast<Block*>(const_cast<unsigned char*>(static_cast<const unsigned char*>(data)) - 8);
+    }
+};
+static_assert(sizeof(Block) == 8);
+
+struct Segment {
+    Segment* next;
+    Segment* previous;
+    Block* first_free;
+    uint32_t free_bytes;
+    uint32_t growth;
+    Segment* last;  // first segment only
+    uint32_t flags;
+    uint32_t size;
+    plat::CriticalSection lock;  // first segment only
+    uint32_t reserved[2];
+    Block anchor;
+
+    bool Contains(const void* p) const {
+        auto a = reinterpret_cast<uintptr_t>(p);
+        auto s = reinterpret_cast<uintptr_t>(this);
+        return a >= s && a - s < size;
+    }
+};
+static_assert(sizeof(Segment) == 72);
+static_assert(offsetof(Segment, lock) == 32);
+static_assert(offsetof(Segment, anchor) == 64);
+
+struct StackBlock {
+    StackBlock* next;
+    StackBlock* current;  // first block only
+    uint32_t growth;
+    unsigned char* data;
+    uint32_t capacity;
+    uint32_t used;
+    uint32_t reserved[2];
+};
+static_assert(sizeof(StackBlock) == 32);
+
+}  // namespace hvb_heap

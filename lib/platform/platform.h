@@ -1,0 +1,79 @@
+// The narrow surface through which the library reaches the operating system.
+// Portable code includes this header only; lib/platform/win32 and
+// lib/platform/posix each implement it in plain terms of their own system.
+// Where the library's behaviour is defined in Win32 terms, these calls keep
+// those terms and the posix backend reproduces them as far as POSIX allows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+// ---- page memory -----------------------------------------------------------
+
+// Committed, zero-filled, read/write pages; null on failure. Size is a multiple
+// of the page size (4096).
+void* PageAllocate(uint32_t size);
+// Releases a region returned by PageAllocate; size is the size it was given.
+// Returns non-zero on success, as VirtualFree does.
+int PageRelease(void* address, uint32_t size);
+
+// ---- critical sections -----------------------------------------------------
+
+// Recursive lock whose storage is laid out inside library structures (the heap
+// keeps one at a fixed offset of its first segment), so its size is fixed.
+struct CriticalSection {
+    alignas(4) unsigned char opaque[24];
+};
+void InitializeCriticalSection(CriticalSection* cs);
+void DeleteCriticalSection(CriticalSection* cs);
+void EnterCriticalSection(CriticalSection* cs);
+void LeaveCriticalSection(CriticalSection* cs);
+
+// ---- thread-local storage and interlocked counters -------------------------
+
+constexpr uint32_t TlsOutOfIndexes = 0xFFFFFFFFu;
+uint32_t TlsAlloc();
+int TlsFree(uint32_t index);
+void* TlsGetValue(uint32_t index);
+int TlsSetValue(uint32_t index, void* value);
+
+int32_t AtomicIncrement(volatile int32_t* value);
+int32_t AtomicDecrement(volatile int32_t* value);
+
+// ---- processor probes --------------------------------------------------------
+
+// While armed, any processor fault of the calling thread (illegal instruction,
+// access violation, ...) resumes execution at `resume` with the stack pointer
+// left as it was at the faulting instruction. Used by code whose probe
+// instructions do not touch the stack between arming and the resume point.
+void ArmFaultResume(const void* resume);
+void DisarmFaultResume();
+
+// Requests 1 ms timer resolution; returns the status of the request
+// (0 on success).
+uint32_t BeginTimerPeriod(uint32_t milliseconds);
+
+// ---- diagnostics and the user ------------------------------------------------
+
+// The library's debug trace: discarded unless the environment variable
+// HVB_TRACE is set, in which case the text goes to standard error.
+void DebugTrace(const char* text);
+
+// The debugger output (OutputDebugStringA on Windows; the debug trace on other
+// systems). Every text also goes to the sink installed below, if any.
+void DebuggerOutput(const char* text);
+using DebugOutputSink = void (*)(const char* text, void* context);
+void SetDebugOutputSink(DebugOutputSink sink, void* context);
+
+// Asks the user a Yes / No / Cancel question with no owner window. Texts are in
+// the ANSI code page (CP932). Returns one of the answers below.
+enum class Answer { Yes, No, Cancel };
+Answer AskYesNoCancel(const char* text, const char* caption);
+// Lets a program (tests, batch tools) answer the question itself; null restores
+// the interactive question.
+using PromptHandler = Answer (*)(const char* text, const char* caption, void* context);
+void SetPromptHandler(PromptHandler handler, void* context);
+
+}  // namespace plat

@@ -1,0 +1,146 @@
+// The seam over POSIX. Critical sections are recursive pthread mutexes; the
+// fault guard is a signal handler that rewrites the interrupted instruction
+// pointer; the debugger output, absent on this system, is the debug trace.
+#include <iconv.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/backend.h"
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(plat::CriticalSection));
+
+namespace plat {
+
+void* PageAllocate(uint32_t size) {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+int PageRelease(void* address, uint32_t size) {
+    return munmap(address, size) == 0 ? 1 : 0;
+}
+
+static pthread_mutex_t* Native(CriticalSection* cs) {
+    return reinterpret_cast<pthread_mutex_t*>(cs->opaque);
+}
+
+void InitializeCriticalSection(CriticalSection* cs) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(Native(cs), &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+void DeleteCriticalSection(CriticalSection* cs) { pthread_mutex_destroy(Native(cs)); }
+void EnterCriticalSection(CriticalSection* cs) { pthread_mutex_lock(Native(cs)); }
+void LeaveCriticalSection(CriticalSection* cs) { pthread_mutex_unlock(Native(cs)); }
+
+uint32_t TlsAlloc() {
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0) return TlsOutOfIndexes;
+    return static_cast<uint32_t>(key);
+}
+int TlsFree(uint32_t index) { return pthread_key_delete(static_cast<pthread_key_t>(index)) == 0; }
+void* TlsGetValue(uint32_t index) { return pthread_getspecific(static_cast<pthread_key_t>(index)); }
+int TlsSetValue(uint32_t index, void* value) {
+    return pthread_setspecific(static_cast<pthread_key_t>(index), value) == 0;
+}
+
+int32_t AtomicIncrement(volatile int32_t* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
+int32_t AtomicDecrement(volatile int32_t* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
+
+namespace {
+
+const void* volatile g_resume = nullptr;
+constexpr int kFaultSignals[] = {SIGILL, SIGSEGV, SIGBUS, SIGFPE};
+struct sigaction g_previous[sizeof kFaultSignals / sizeof kFaultSignals[0]];
+
+void ResumeOnFault(int, siginfo_t*, void* context) {
+    auto* uc = static_cast<ucontext_t*>(context);
+#if defined(__i386__)
+    uc->uc_mcontext.gregs[REG_EIP] = reinterpret_cast<greg_t>(g_resume);
+#else
+    uc->uc_mcontext.gregs[REG_RIP] = reinterpret_cast<greg_t>(g_resume);
+#endif
+}
+
+}  // namespace
+
+void ArmFaultResume(const void* resume) {
+    g_resume = resume;
+    struct sigaction action {};
+    action.sa_sigaction = ResumeOnFault;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i) {
+        sigaction(kFaultSignals[i], &action, &g_previous[i]);
+    }
+}
+
+void DisarmFaultResume() {
+    for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i) {
+        sigaction(kFaultSignals[i], &g_previous[i], nullptr);
+    }
+    g_resume = nullptr;
+}
+
+uint32_t BeginTimerPeriod(uint32_t) { return 0; }
+
+namespace backend {
+
+void DebuggerOutput(const char* text) { DebugTrace(text); }
+
+namespace {
+
+// The question is in CP932; a terminal here speaks UTF-8.
+std::string ToTerminal(const char* text) {
+    std::string out;
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    size_t in_left = std::strlen(text);
+    char* in = const_cast<char*>(text);
+    char buffer[512];
+    while (in_left > 0) {
+        char* outp = buffer;
+        size_t out_left = sizeof buffer;
+        size_t r = iconv(cd, &in, &in_left, &outp, &out_left);
+        out.append(buffer, static_cast<size_t>(outp - buffer));
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            out.push_back('?');
+            ++in;
+            --in_left;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+}  // namespace
+
+// Asked on the controlling terminal; without one there is nobody to ask, and
+// the answer is No (fail now, do not retry).
+Answer AskYesNoCancel(const char* text, const char* caption) {
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (tty == nullptr) return Answer::No;
+    std::fprintf(tty, "%s\n%s\n[y]es / [n]o / [c]ancel: ", ToTerminal(caption).c_str(), ToTerminal(text).c_str());
+    std::fflush(tty);
+    char line[16] = {};
+    Answer answer = Answer::No;
+    if (std::fgets(line, sizeof line, tty) != nullptr) {
+        if (line[0] == 'y' || line[0] == 'Y') answer = Answer::Yes;
+        else if (line[0] == 'c' || line[0] == 'C') answer = Answer::Cancel;
+    }
+    std::fclose(tty);
+    return answer;
+}
+
+}  // namespace backend
+}  // namespace plat

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The one command: installs what is missing, builds both targets and runs every
+# test (host natively under AddressSanitizer and UndefinedBehaviorSanitizer,
+# win32 under Wine), then prints one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${HVB_JOBS:-$(nproc)}
+
+bash scripts/setup.sh || { echo "check: setup failed"; exit 1; }
+
+failed_steps=()
+configure_and_build() {  # name toolchain extra-cmake-args...
+  local name=$1 toolchain=$2
+  shift 2
+  echo "== build $name"
+  cmake -S "$root" -B "build/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"build/$name.configure.log" 2>&1 \
+    || { cat "build/$name.configure.log"; return 1; }
+  ninja -C "build/$name" -j "$jobs"
+}
+
+passed=0
+failed=0
+run_tests() {  # name
+  local name=$1 log="build/$1.ctest.log"
+  echo "== test $name"
+  (cd "build/$name" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
+  local total fail
+  total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -n 1)
+  fail=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  if [ -z "$total" ]; then
+    failed=$((failed + 1))
+    failed_steps+=("test $name")
+    return
+  fi
+  passed=$((passed + total - fail))
+  failed=$((failed + fail))
+  [ "$fail" -eq 0 ] || failed_steps+=("test $name")
+}
+
+mkdir -p build
+if configure_and_build host-asan toolchain-host-i386.cmake -DHVB_SANITIZE=ON; then
+  run_tests host-asan
+else
+  failed_steps+=("build host-asan"); failed=$((failed + 1))
+fi
+if configure_and_build win32 toolchain-mingw-i686.cmake; then
+  run_tests win32
+else
+  failed_steps+=("build win32"); failed=$((failed + 1))
+fi
+
+echo
+[ ${#failed_steps[@]} -eq 0 ] || echo "check: failed steps: ${failed_steps[*]}"
+echo "check: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
