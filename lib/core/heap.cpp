@@ -11,13 +11,12 @@
 #include "core/memory.h"
 #include "platform/platform.h"
 
+#define HEAP_INTERNAL HVB_HEAP_INTERNAL
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
-#define HEAP_INTERNAL __attribute__((no_sanitize_address))
 #define HEAP_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define HEAP_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
 #else
-#define HEAP_INTERNAL
 #define HEAP_POISON(p, n) ((void)(p), (void)(n))
 #define HEAP_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
@@ -238,9 +237,16 @@ HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
     return block->Data();
 }
 
+// Pages go back to the system unpoisoned: whoever maps them next owns them.
+HEAP_INTERNAL int ReleasePages(Segment* seg) {
+    const uint32_t size = seg->size;
+    HEAP_UNPOISON(seg, size);
+    return plat::PageRelease(seg, size);
+}
+
 HEAP_INTERNAL void Release(Segment* first, Segment* seg) {
     Unlink(first, seg);
-    plat::PageRelease(seg, seg->size);
+    ReleasePages(seg);
 }
 
 HEAP_INTERNAL bool Empty(const Segment* seg) {
@@ -317,7 +323,12 @@ HEAP_INTERNAL void Dump(Segment* first, int32_t maximum) {
                 int n = std::snprintf(line, sizeof line, "block %08XH (%d bytes) :",
                                       static_cast<unsigned>(reinterpret_cast<uintptr_t>(b->Data())),
                                       static_cast<int>(b->Size()));
-                for (int i = 0; i < 16; ++i) n += std::snprintf(line + n, sizeof line - n, " %02X", b->Data()[i]);
+                // Sixteen bytes, but never past the segment's end: a small
+                // last block would otherwise take the line beyond its pages.
+                const auto end = reinterpret_cast<uintptr_t>(seg) + seg->size;
+                const uint32_t room = static_cast<uint32_t>(end - reinterpret_cast<uintptr_t>(b->Data()));
+                const uint32_t shown = room < 16 ? room : 16;
+                for (uint32_t i = 0; i < shown; ++i) n += std::snprintf(line + n, sizeof line - n, " %02X", b->Data()[i]);
                 std::snprintf(line + n, sizeof line - n, "\n");
                 plat::DebuggerOutput(line);
                 ++written;
@@ -347,7 +358,7 @@ HEAP_INTERNAL int32_t hvbHeapDestroy(HVBHeap heap) {
     int32_t ok = 1;
     for (Segment* seg = first; seg != nullptr;) {
         Segment* next = seg->next;
-        ok &= plat::PageRelease(seg, seg->size);
+        ok &= ReleasePages(seg);
         seg = next;
     }
     return ok;

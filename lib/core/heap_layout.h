@@ -7,6 +7,14 @@
 
 #include "platform/platform.h"
 
+// Code that reads headers and free space, which AddressSanitizer builds keep
+// poisoned between live blocks.
+#if defined(__SANITIZE_ADDRESS__)
+#define HVB_HEAP_INTERNAL __attribute__((no_sanitize_address))
+#else
+#define HVB_HEAP_INTERNAL
+#endif
+
 namespace hvb_heap {
 
 constexpr uint32_t kSizeMask = 0x0FFFFFFFu;
@@ -24,15 +32,15 @@ struct Block {
     uint32_t word;  // size and flags
     void* link;     // anchor: its Segment; other blocks: the Block physically before
 
-    uint32_t Size() const { return word & kSizeMask; }
-    bool Is(uint32_t flag) const { return (word & flag) != 0; }
-    unsigned char* Data() { return reinterpret_cast<unsigned char*>(this) + 8; }
-    Block* Next() { return reinterpret_cast<Block*>(Data() + Size()); }
-    Block* Previous() const { return static_cast<Block*>(link); }
+    HVB_HEAP_INTERNAL uint32_t Size() const { return word & kSizeMask; }
+    HVB_HEAP_INTERNAL bool Is(uint32_t flag) const { return (word & flag) != 0; }
+    HVB_HEAP_INTERNAL unsigned char* Data() { return reinterpret_cast<unsigned char*>(this) + 8; }
+    HVB_HEAP_INTERNAL Block* Next() { return reinterpret_cast<Block*>(Data() + Size()); }
+    HVB_HEAP_INTERNAL Block* Previous() const { return static_cast<Block*>(link); }
     // Free-list links live in the first 8 bytes of a free block's data.
-    Block*& PrevFree() { return reinterpret_cast<Block**>(Data())[0]; }
-    Block*& NextFree() { return reinterpret_cast<Block**>(Data())[1]; }
-    static Block* FromData(const void* data) {
+    HVB_HEAP_INTERNAL Block*& PrevFree() { return reinterpret_cast<Block**>(Data())[0]; }
+    HVB_HEAP_INTERNAL Block*& NextFree() { return reinterpret_cast<Block**>(Data())[1]; }
+    static HVB_HEAP_INTERNAL Block* FromData(const void* data) {
         return reinterpret_cast<Block*>(const_cast<unsigned char*>(static_cast<const unsigned char*>(data)) - 8);
     }
 };
@@ -51,7 +59,7 @@ struct Segment {
     uint32_t reserved[2];
     Block anchor;
 
-    bool Contains(const void* p) const {
+    HVB_HEAP_INTERNAL bool Contains(const void* p) const {
         auto a = reinterpret_cast<uintptr_t>(p);
         auto s = reinterpret_cast<uintptr_t>(this);
         return a >= s && a - s < size;

@@ -1,0 +1,420 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/heap_layout.h"
+#include "core/hvb.h"
+#include "heap_walk.h"
+#include "platform/platform.h"
+
+namespace {
+
+class Heap : public testing::Test {
+protected:
+    void SetUp() override { heap_ = hvbHeapCreate(0, 0, 0); }
+    void TearDown() override {
+        EXPECT_EQ(CheckHeap(heap_), "");
+        hvbHeapDestroy(heap_);
+    }
+    uintptr_t Address(void* p) { return reinterpret_cast<uintptr_t>(p); }
+    HVBHeap heap_ = nullptr;
+};
+
+struct Captured {
+    std::vector<std::string> lines;
+    static void Sink(const char* text, void* context) { static_cast<Captured*>(context)->lines.push_back(text); }
+};
+
+}  // namespace
+
+TEST_F(Heap, FreshHeapCarvesFromTheEnd) {
+    ASSERT_NE(heap_, nullptr);
+    auto* seg = static_cast<hvb_heap::Segment*>(heap_);
+    EXPECT_EQ(seg->size, 0x10000u);
+    EXPECT_EQ(seg->growth, 0x10000u);
+    EXPECT_EQ(seg->free_bytes, 0x10000u - 72);
+
+    void* a = hvbHeapAllocate(heap_, 8, 0);
+    void* b = hvbHeapAllocate(heap_, 8, 0);
+    EXPECT_EQ(Address(a) % 8, 0u);
+    EXPECT_EQ(Address(a) - Address(b), 16u) << "the second block lies 16 bytes below the first";
+    EXPECT_EQ(Address(a) + 8, Address(heap_) + 0x10000) << "the first block ends the segment";
+    EXPECT_EQ(seg->free_bytes, 0x10000u - 72 - 32);
+    EXPECT_EQ(CheckHeap(heap_), "");
+}
+
+TEST_F(Heap, SizesRoundToEight) {
+    void* zero = hvbHeapAllocate(heap_, 0, 0);
+    void* other = hvbHeapAllocate(heap_, 0, 0);
+    EXPECT_NE(zero, other);
+    EXPECT_EQ(hvbHeapGetLength(heap_, zero), 8);
+    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 1, 0)), 8);
+    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 9, 0)), 16);
+    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 100, 0)), 104);
+}
+
+TEST_F(Heap, ZeroFlagFillsFromEitherSide) {
+    auto* dirty = static_cast<unsigned char*>(hvbHeapAllocate(heap_, 256, 0));
+    std::memset(dirty, 0xAB, 256);
+    hvbHeapFree(heap_, dirty, 0);
+    auto* clean = static_cast<unsigned char*>(hvbHeapAllocate(heap_, 256, HVB_HEAP_ZERO_MEMORY));
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(clean[i], 0) << i;
+
+    HVBHeap zeroing = hvbHeapCreate(0, 0, HVB_HEAP_ZERO_MEMORY);
+    auto* p = static_cast<unsigned char*>(hvbHeapAllocate(zeroing, 64, 0));
+    std::memset(p, 0xCD, 64);
+    p = static_cast<unsigned char*>(hvbHeapReallocate(zeroing, p, 40, 0));
+    for (int i = 40; i < hvbHeapGetLength(zeroing, p); ++i) EXPECT_EQ(p[i], 0) << i;
+    EXPECT_EQ(CheckHeap(zeroing), "");
+    hvbHeapDestroy(zeroing);
+}
+
+TEST_F(Heap, FreeMergesNeighboursAndCountsTheInnerHeader) {
+    auto* seg = static_cast<hvb_heap::Segment*>(heap_);
+    void* keep = hvbHeapAllocate(heap_, 64, 0);
+    void* a = hvbHeapAllocate(heap_, 64, 0);
+    void* b = hvbHeapAllocate(heap_, 64, 0);
+    void* fence = hvbHeapAllocate(heap_, 64, 0);
+    const uint32_t before = seg->free_bytes;
+    hvbHeapFree(heap_, a, 0);
+    hvbHeapFree(heap_, b, 0);
+    EXPECT_EQ(seg->free_bytes, before + 64 + 64 + 8);
+    HeapCensus census;
+    ASSERT_EQ(CheckHeap(heap_, &census), "");
+    EXPECT_EQ(census.free_blocks, 1);
+    hvbHeapFree(heap_, keep, 0);
+    hvbHeapFree(heap_, fence, 0);
+    EXPECT_EQ(seg->free_bytes, 0x10000u - 72) << "everything merged back into the anchor";
+}
+
+TEST_F(Heap, InvalidAddressesChangeNothing) {
+    auto* seg = static_cast<hvb_heap::Segment*>(heap_);
+    void* p = hvbHeapAllocate(heap_, 32, 0);
+    void* q = hvbHeapAllocate(heap_, 32, 0);
+    const uint32_t before = seg->free_bytes;
+    int local = 0;
+    hvbHeapFree(heap_, nullptr, 0);
+    hvbHeapFree(heap_, static_cast<char*>(p) + 4, 0);
+    hvbHeapFree(heap_, static_cast<char*>(p) + 8, 0);
+    hvbHeapFree(heap_, &local, 0);
+    hvbHeapFree(heap_, reinterpret_cast<void*>(0x1000), 0);
+    EXPECT_EQ(seg->free_bytes, before);
+    EXPECT_EQ(CheckHeap(heap_), "");
+
+    hvbHeapFree(heap_, q, 0);
+    const uint32_t after_one = seg->free_bytes;
+    hvbHeapFree(heap_, q, 0);
+    EXPECT_EQ(seg->free_bytes, after_one) << "a second free of the same block";
+    hvbHeapFree(heap_, p, 0);
+    const uint32_t after_merge = seg->free_bytes;
+    hvbHeapFree(heap_, p, 0);
+    hvbHeapFree(heap_, q, 0);
+    EXPECT_EQ(seg->free_bytes, after_merge) << "frees of blocks that merged into a neighbour";
+
+    EXPECT_EQ(hvbHeapReallocate(heap_, static_cast<char*>(p) + 4, 64, 0), nullptr);
+    EXPECT_EQ(hvbHeapReallocate(heap_, p, 64, 0), nullptr);
+    EXPECT_EQ(hvbHeapReallocate(heap_, &local, 64, 0), nullptr);
+    EXPECT_EQ(hvbHeapGetLength(heap_, nullptr), -1);
+    EXPECT_EQ(hvbHeapGetLength(heap_, static_cast<char*>(p) + 4), -1);
+    EXPECT_EQ(hvbHeapGetLength(heap_, &seg->anchor + 1), -1) << "the anchor is never a live block";
+    EXPECT_EQ(seg->free_bytes, after_merge);
+}
+
+TEST_F(Heap, LargeRequestsGetASegmentReleasedOnFree) {
+    HeapCensus census;
+    void* small = hvbHeapAllocate(heap_, 32760, 0);
+    ASSERT_EQ(CheckHeap(heap_, &census), "");
+    EXPECT_EQ(census.large_segments, 0) << "just below half the growth";
+    void* big = hvbHeapAllocate(heap_, 32768, 0);
+    ASSERT_EQ(CheckHeap(heap_, &census), "");
+    EXPECT_EQ(census.large_segments, 1);
+    EXPECT_EQ(Address(big) % 16, 0u);
+    EXPECT_GE(hvbHeapGetLength(heap_, big), 32768);
+    auto* seg = static_cast<hvb_heap::Segment*>(heap_);
+    EXPECT_EQ(seg->last, seg->next);
+    std::memset(big, 0x5A, 32768);
+    hvbHeapFree(heap_, big, 0);
+    ASSERT_EQ(CheckHeap(heap_, &census), "");
+    EXPECT_EQ(census.segments, 1) << "the large-block segment went back to the system at once";
+    EXPECT_EQ(seg->last, nullptr);
+    hvbHeapFree(heap_, small, 0);
+}
+
+TEST_F(Heap, OrdinarySegmentsComeAndGo) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 40; ++i) blocks.push_back(hvbHeapAllocate(heap_, 4000, 0));
+    HeapCensus census;
+    ASSERT_EQ(CheckHeap(heap_, &census), "");
+    EXPECT_GE(census.segments, 3);
+    for (void* p : blocks) {
+        hvbHeapFree(heap_, p, 0);
+        ASSERT_EQ(CheckHeap(heap_, &census), "");
+    }
+    EXPECT_LE(census.segments, 2) << "at most one empty ordinary segment is kept";
+    EXPECT_LE(census.empty_ordinary_segments, 1);
+}
+
+TEST_F(Heap, Reallocate) {
+    void* fresh = hvbHeapReallocate(heap_, nullptr, 24, 0);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(hvbHeapGetLength(heap_, fresh), 24);
+
+    // Shrinking beside an allocated neighbour keeps the length.
+    void* a = hvbHeapAllocate(heap_, 64, 0);
+    void* b = hvbHeapAllocate(heap_, 64, 0);
+    EXPECT_EQ(hvbHeapReallocate(heap_, b, 16, 0), b);
+    EXPECT_EQ(hvbHeapGetLength(heap_, b), 64);
+    EXPECT_EQ(hvbHeapReallocate(heap_, b, 64, 0), b) << "equal sizes change nothing";
+
+    // Shrinking beside a free neighbour gives the bytes to it; growing takes
+    // them back in place. Blocks are carved downwards, so `above` follows p.
+    void* above = hvbHeapAllocate(heap_, 512, 0);
+    auto* p = static_cast<unsigned char*>(hvbHeapAllocate(heap_, 256, 0));
+    void* guard = hvbHeapAllocate(heap_, 8, 0);
+    (void)guard;
+    for (int i = 0; i < 256; ++i) p[i] = static_cast<unsigned char>(i);
+    hvbHeapFree(heap_, above, 0);
+    void* r = hvbHeapReallocate(heap_, p, 100, 0);
+    EXPECT_EQ(r, p);
+    EXPECT_EQ(hvbHeapGetLength(heap_, p), 104);
+    ASSERT_EQ(CheckHeap(heap_), "");
+    r = hvbHeapReallocate(heap_, p, 200, 0);
+    EXPECT_EQ(r, p) << "grows into the free neighbour";
+    EXPECT_GE(hvbHeapGetLength(heap_, p), 200);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(p[i], i);
+    ASSERT_EQ(CheckHeap(heap_), "");
+
+    // Growing past what the neighbour holds moves the data.
+    r = hvbHeapReallocate(heap_, p, 4000, 0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_NE(r, p);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(static_cast<unsigned char*>(r)[i], i);
+    EXPECT_EQ(hvbHeapGetLength(heap_, p), -1);
+    hvbHeapFree(heap_, a, 0);
+}
+
+TEST_F(Heap, AbsurdSizesFailCleanly) {
+    EXPECT_EQ(hvbHeapAllocate(heap_, 0xFFFFFFFFu, 0), nullptr);
+    EXPECT_EQ(hvbHeapAllocate(heap_, 0x10000000u, 0), nullptr);
+    void* p = hvbHeapAllocate(heap_, 16, 0);
+    EXPECT_EQ(hvbHeapReallocate(heap_, p, 0xFFFFFFFFu, 0), nullptr);
+    EXPECT_EQ(hvbHeapGetLength(heap_, p), 16) << "a refused reallocation leaves the block alone";
+}
+
+TEST_F(Heap, DumpListsLiveBlocksUpToTheMaximum) {
+    std::vector<void*> blocks;
+    for (int i = 0; i < 150; ++i) {
+        auto* p = static_cast<unsigned char*>(hvbHeapAllocate(heap_, 24, 0));
+        for (int k = 0; k < 24; ++k) p[k] = static_cast<unsigned char>(k + i);
+        blocks.push_back(p);
+    }
+    Captured out;
+    plat::SetDebugOutputSink(&Captured::Sink, &out);
+    hvbHeapDump(heap_, 100);
+    plat::SetDebugOutputSink(nullptr, nullptr);
+    ASSERT_EQ(out.lines.size(), 101u);
+    EXPECT_EQ(out.lines[0], "HVB の解放されていないメモリブロックがあります\n");
+    // Blocks are listed in address order: the last one allocated comes first.
+    char expected[128];
+    auto* last = static_cast<unsigned char*>(blocks.back());
+    int n = std::snprintf(expected, sizeof expected, "block %08XH (24 bytes) :", static_cast<unsigned>(Address(last)));
+    for (int k = 0; k < 16; ++k) n += std::snprintf(expected + n, sizeof expected - n, " %02X", last[k]);
+    std::snprintf(expected + n, sizeof expected - n, "\n");
+    EXPECT_EQ(out.lines[1], expected);
+
+    // A block at the very end of its segment shows only the bytes it has.
+    HVBHeap tiny = hvbHeapCreate(0, 0, 0);
+    auto* edge = static_cast<unsigned char*>(hvbHeapAllocate(tiny, 8, 0));
+    std::memset(edge, 0x3C, 8);
+    Captured end;
+    plat::SetDebugOutputSink(&Captured::Sink, &end);
+    hvbHeapDump(tiny, 100);
+    plat::SetDebugOutputSink(nullptr, nullptr);
+    ASSERT_EQ(end.lines.size(), 2u);
+    std::snprintf(expected, sizeof expected, "block %08XH (8 bytes) : 3C 3C 3C 3C 3C 3C 3C 3C\n",
+                  static_cast<unsigned>(Address(edge)));
+    EXPECT_EQ(end.lines[1], expected);
+    hvbHeapDestroy(tiny);
+
+    Captured none;
+    HVBHeap empty = hvbHeapCreate(0, 0, 0);
+    plat::SetDebugOutputSink(&Captured::Sink, &none);
+    hvbHeapDump(empty, 100);
+    plat::SetDebugOutputSink(nullptr, nullptr);
+    EXPECT_TRUE(none.lines.empty()) << "no header without live blocks";
+    hvbHeapDestroy(empty);
+}
+
+TEST(HeapRetry, ExhaustedMemoryAsksUntilTheUserGivesUp) {
+    struct Script {
+        std::vector<plat::Answer> answers;
+        int asked = 0;
+        std::string text, caption;
+        static plat::Answer Ask(const char* text, const char* caption, void* context) {
+            auto* s = static_cast<Script*>(context);
+            s->text = text;
+            s->caption = caption;
+            return s->answers[s->asked++];
+        }
+    };
+    for (plat::Answer last : {plat::Answer::Cancel, plat::Answer::No}) {
+        Script script;
+        script.answers = {plat::Answer::Yes, plat::Answer::Yes, last};
+        plat::SetPromptHandler(&Script::Ask, &script);
+        HVBHeap heap = hvbHeapCreate(0xFFFFF000u, 0, 0);
+        plat::SetPromptHandler(nullptr, nullptr);
+        EXPECT_EQ(heap, nullptr);
+        EXPECT_EQ(script.asked, 3) << "Yes retries, the third answer ends it";
+        EXPECT_EQ(script.caption, "◆ HVB メモリアロケーション ◆");
+        EXPECT_EQ(script.text,
+                  "メモリ確保に失敗しました。\n他のアプリケーションで使用しているメモリを解放してください。\n"
+                  "メモリ確保を再実行しますか？");
+    }
+}
+
+TEST(StackHeap, HandsOutSixteenByteStepsAndResetsAtOnce) {
+    HVBStackHeap stack = hvbStackHeapCreate(0, 0, 0);
+    ASSERT_NE(stack, nullptr);
+    auto* first = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 1));
+    auto* second = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 1));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % 16, 0u);
+    EXPECT_EQ(second - first, 16);
+    EXPECT_EQ(first, static_cast<unsigned char*>(stack) + 32);
+    // Growth: requests beyond the first block go to new blocks.
+    for (int i = 0; i < 10; ++i) {
+        auto* big = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 40000));
+        ASSERT_NE(big, nullptr);
+        std::memset(big, i, 40000);
+    }
+    auto* huge = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 300000));
+    ASSERT_NE(huge, nullptr);
+    std::memset(huge, 1, 300000);
+    hvbStackHeapFree(stack);
+    EXPECT_EQ(hvbStackHeapAllocate(stack, 5), first);
+    EXPECT_NE(hvbStackHeapDestroy(stack), 0);
+    EXPECT_EQ(hvbStackHeapDestroy(nullptr), 0);
+    EXPECT_EQ(hvbStackHeapAllocate(nullptr, 16), nullptr);
+}
+
+TEST(GlobalHeap, NullHandleMeansTheGlobalHeap) {
+    void* p = hvbHeapAllocate(nullptr, 40, 0);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(CheckHeap(hvbGetGlobalHeap()), "");
+    EXPECT_EQ(hvbHeapGetLength(nullptr, p), 40);
+    hvbHeapLock(nullptr);
+    hvbHeapLock(nullptr);
+    hvbHeapUnlock(nullptr);
+    hvbHeapUnlock(nullptr);
+    hvbHeapFree(nullptr, p, 0);
+    auto* object = new std::string(300, 'x');
+    EXPECT_GE(hvbHeapGetLength(nullptr, object), static_cast<int32_t>(sizeof(std::string)));
+    delete object;
+}
+
+// Random allocate / free / reallocate against a shadow copy of every live
+// block, walking the whole heap after each step.
+TEST(HeapStress, RandomOperationsAgainstAShadowModel) {
+    HVBHeap heap = hvbHeapCreate(0, 0, 0);
+    std::mt19937 rng(20261208);
+    struct Live {
+        std::vector<unsigned char> bytes;
+    };
+    std::map<unsigned char*, Live> live;
+    auto random_size = [&]() -> uint32_t {
+        switch (rng() % 8) {
+            case 0: return rng() % 8;
+            case 1: return 8 + rng() % 64;
+            case 2: case 3: return rng() % 512;
+            case 4: return rng() % 4096;
+            case 5: return rng() % 20000;
+            case 6: return 30000 + rng() % 40000;
+            default: return rng() % 128;
+        }
+    };
+    auto fill = [&](unsigned char* p, Live& entry) {
+        for (auto& b : entry.bytes) b = static_cast<unsigned char>(rng());
+        if (!entry.bytes.empty()) std::memcpy(p, entry.bytes.data(), entry.bytes.size());
+    };
+    auto verify = [&](unsigned char* p, const Live& entry) {
+        return entry.bytes.empty() || std::memcmp(p, entry.bytes.data(), entry.bytes.size()) == 0;
+    };
+    const int steps = 100000;
+    for (int step = 0; step < steps; ++step) {
+        // Allocation wins while few blocks live and loses when many do, so
+        // the live set hovers around a few hundred blocks of mixed sizes.
+        const unsigned op = rng() % 10;
+        const bool allocate = live.size() < 200 ? op < 7 : live.size() > 600 ? op < 2 : op < 5;
+        if (allocate || live.empty()) {
+            const uint32_t size = random_size();
+            auto* p = static_cast<unsigned char*>(hvbHeapAllocate(heap, size, op == 0 ? HVB_HEAP_ZERO_MEMORY : 0));
+            ASSERT_NE(p, nullptr);
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
+            ASSERT_GE(hvbHeapGetLength(heap, p), static_cast<int32_t>(size));
+            if (op == 0) {
+                for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0);
+            }
+            ASSERT_EQ(live.count(p), 0u) << "address handed out twice";
+            Live entry{std::vector<unsigned char>(size)};
+            fill(p, entry);
+            live.emplace(p, std::move(entry));
+        } else {
+            auto it = live.begin();
+            std::advance(it, rng() % live.size());
+            ASSERT_TRUE(verify(it->first, it->second)) << "step " << step;
+            if (op < 8) {
+                hvbHeapFree(heap, it->first, 0);
+                live.erase(it);
+            } else {
+                const uint32_t size = random_size();
+                unsigned char* old = it->first;
+                Live entry = std::move(it->second);
+                live.erase(it);
+                auto* p = static_cast<unsigned char*>(hvbHeapReallocate(heap, old, size, 0));
+                ASSERT_NE(p, nullptr);
+                const size_t kept = std::min<size_t>(size, entry.bytes.size());
+                entry.bytes.resize(kept);
+                ASSERT_TRUE(verify(p, entry)) << "reallocation lost bytes at step " << step;
+                entry.bytes.resize(size);
+                fill(p, entry);
+                live.emplace(p, std::move(entry));
+            }
+        }
+        const std::string problem = CheckHeap(heap);
+        ASSERT_EQ(problem, "") << "step " << step;
+        if (step % 1000 == 0) {
+            for (auto& [p, entry] : live) ASSERT_TRUE(verify(p, entry)) << "step " << step;
+        }
+    }
+    for (auto& [p, entry] : live) ASSERT_TRUE(verify(p, entry));
+    for (auto& [p, entry] : live) hvbHeapFree(heap, p, 0);
+    HeapCensus census;
+    ASSERT_EQ(CheckHeap(heap, &census), "");
+    EXPECT_EQ(census.live_blocks, 0);
+    EXPECT_LE(census.segments, 2);
+    hvbHeapDestroy(heap);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer build poisons everything outside live block data, so an
+// overrun or a use after free inside our own pages is reported.
+TEST(HeapSanitizer, OverrunsAndStaleUsesAreReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* p = static_cast<volatile char*>(hvbHeapAllocate(nullptr, 24, 0));
+            p[24] = 1;
+        },
+        "use-after-poison");
+    EXPECT_DEATH(
+        {
+            auto* p = static_cast<volatile char*>(hvbHeapAllocate(nullptr, 64, 0));
+            hvbHeapFree(nullptr, const_cast<char*>(p), 0);
+            p[10] = 1;
+        },
+        "use-after-poison");
+}
+#endif
