@@ -7,6 +7,15 @@
 
 #include "platform/platform.h"
 
+// The headers these accessors read are poisoned under AddressSanitizer, and
+// GCC will not inline an instrumented function into the uninstrumented heap
+// code, so the accessors themselves must not be instrumented.
+#if defined(__SANITIZE_ADDRESS__)
+#define HEAP_LAYOUT_ACCESS __attribute__((no_sanitize_address))
+#else
+#define HEAP_LAYOUT_ACCESS
+#endif
+
 namespace hvb_heap {
 
 constexpr uint32_t kSizeMask = 0x0FFFFFFFu;
@@ -24,15 +33,15 @@ struct Block {
     uint32_t word;  // size and flags
     void* link;     // anchor: its Segment; other blocks: the Block physically before
 
-    uint32_t Size() const { return word & kSizeMask; }
-    bool Is(uint32_t flag) const { return (word & flag) != 0; }
-    unsigned char* Data() { return reinterpret_cast<unsigned char*>(this) + 8; }
-    Block* Next() { return reinterpret_cast<Block*>(Data() + Size()); }
-    Block* Previous() const { return static_cast<Block*>(link); }
+    HEAP_LAYOUT_ACCESS uint32_t Size() const { return word & kSizeMask; }
+    HEAP_LAYOUT_ACCESS bool Is(uint32_t flag) const { return (word & flag) != 0; }
+    HEAP_LAYOUT_ACCESS unsigned char* Data() { return reinterpret_cast<unsigned char*>(this) + 8; }
+    HEAP_LAYOUT_ACCESS Block* Next() { return reinterpret_cast<Block*>(Data() + Size()); }
+    HEAP_LAYOUT_ACCESS Block* Previous() const { return static_cast<Block*>(link); }
     // Free-list links live in the first 8 bytes of a free block's data.
-    Block*& PrevFree() { return reinterpret_cast<Block**>(Data())[0]; }
-    Block*& NextFree() { return reinterpret_cast<Block**>(Data())[1]; }
-    static Block* FromData(const void* data) {
+    HEAP_LAYOUT_ACCESS Block*& PrevFree() { return reinterpret_cast<Block**>(Data())[0]; }
+    HEAP_LAYOUT_ACCESS Block*& NextFree() { return reinterpret_cast<Block**>(Data())[1]; }
+    HEAP_LAYOUT_ACCESS static Block* FromData(const void* data) {
         return reinterpret_cast<Block*>(const_cast<unsigned char*>(static_cast<const unsigned char*>(data)) - 8);
     }
 };
@@ -51,7 +60,7 @@ struct Segment {
     uint32_t reserved[2];
     Block anchor;
 
-    bool Contains(const void* p) const {
+    HEAP_LAYOUT_ACCESS bool Contains(const void* p) const {
         auto a = reinterpret_cast<uintptr_t>(p);
         auto s = reinterpret_cast<uintptr_t>(this);
         return a >= s && a - s < size;
