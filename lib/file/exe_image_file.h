@@ -1,0 +1,92 @@
+// Resources of a PE executable image, read without loading the image as a
+// module. Once a resource is opened the object is itself a file object over
+// that resource's bytes, streamed from the source file.
+#pragma once
+
+#include <cstdint>
+
+#include "file/file_object.h"
+#include "platform/mapping.h"
+
+// A resource type or name is either a zero-terminated narrow string or a
+// 16-bit identifier carried in the pointer value.
+inline const char* MakeIntResource(uint16_t id) {
+    return reinterpret_cast<const char*>(static_cast<uintptr_t>(id));
+}
+inline bool IsIntResource(const char* value) { return reinterpret_cast<uintptr_t>(value) <= 0xFFFF; }
+
+enum : uint16_t { RT_RCDATA_ID = 10 };
+
+struct ResourceData {
+    // Inside the image memory; after OpenPEImageFile only its distance from
+    // the image start (the data's file offset) is meaningful.
+    const uint8_t* data;
+    uint32_t size;
+};
+
+class EXEImageFileObject : public HVBFileObject {
+    HVB_DECLARE_CLASS(EXEImageFileObject, HVBFileObject)
+
+public:
+    EXEImageFileObject() = default;
+    ~EXEImageFileObject() override;
+
+    // Keeps only the part of the image before its first resource data; the
+    // source must stay open and unmoved by others while it is referred to.
+    ResultCode OpenPEImageFile(HVBFileObject* source);
+    // Holds the whole image in memory, mapped when the source is a raw file
+    // and the flag asks for it. The source is not remembered.
+    ResultCode LoadPEImage(HVBFileObject* source, bool use_mapping);
+    ResultCode FindResourceData(ResourceData* out, const char* type, const char* name, uint16_t language);
+    ResultCode OpenResource(const char* type, const char* name, uint16_t language);
+    void CloseResource();
+    // Zero filters select everything; a language filter acts on its low 16 bits.
+    ResultCode EnumResources(const char* type, const char* name, uint32_t language);
+    void Close();
+
+    HVBFileObject* Duplicate() override;
+    uint32_t Read(void* buffer, uint32_t count) override;
+    uint32_t Write(const void* buffer, uint32_t count) override;
+    uint32_t GetLength() override;
+    uint32_t Seek(int32_t distance, uint32_t origin) override;
+    uint32_t GetPosition() override;
+    ResultCode SetEndOfFile() override;
+
+    // Called for each resource EnumResources selects; a non-zero result stops
+    // the enumeration and is passed back. A named type or name arrives as a
+    // string that lives only during the call.
+    virtual ResultCode OnEnumResource(const char* type, const char* name, uint16_t language, const uint8_t* data,
+                                      uint32_t size);
+
+    const uint8_t* GetImage() const { return image_; }
+    // Bytes of the image held in memory (all of it after LoadPEImage).
+    uint32_t GetImageMemoryLength() const { return image_memory_length_; }
+    uint32_t GetImageLength() const { return image_length_; }
+    bool IsMapped() const { return view_ != nullptr; }
+
+protected:
+    bool HasWindow() const { return source_ != nullptr && (window_offset_ != 0 || window_length_ != 0); }
+
+    // Bytes [offset, offset + size) of the image memory, or null when they are
+    // not all inside it.
+    const uint8_t* ImageBytes(uint64_t offset, uint64_t size) const;
+
+    HVBFileObject* source_ = nullptr;
+    plat::FileMapping* mapping_ = nullptr;
+    const void* view_ = nullptr;
+    uint8_t* image_ = nullptr;
+    uint32_t image_memory_length_ = 0;
+    uint32_t image_length_ = 0;
+    const uint8_t* file_header_ = nullptr;
+    const uint8_t* optional_header_ = nullptr;
+    const uint8_t* section_table_ = nullptr;
+    const uint8_t* resource_section_ = nullptr;
+    uint32_t window_offset_ = 0;
+    uint32_t window_length_ = 0;
+
+private:
+    struct Walk;
+    ResultCode MapRawFile(plat::NativeFile file);
+    ResultCode ValidateLoadedImage();
+    ResultCode EnumLevel(Walk& walk, int level, uint32_t directory);
+};

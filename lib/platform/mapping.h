@@ -1,0 +1,23 @@
+// Read-only mappings of whole files, in the terms of CreateFileMappingA and
+// MapViewOfFile. The posix backend reproduces them with mmap.
+#pragma once
+
+#include <cstdint>
+
+namespace plat {
+
+// The system's handle of an open file: a Win32 HANDLE, or a POSIX descriptor
+// carried in the value.
+using NativeFile = intptr_t;
+
+struct FileMapping;
+
+// A read-only mapping of the whole file; null on failure (an empty file
+// cannot be mapped, as on Win32).
+FileMapping* CreateReadOnlyMapping(NativeFile file);
+// A view of the whole mapping; null on failure.
+const void* MapWholeView(FileMapping* mapping);
+void UnmapView(FileMapping* mapping, const void* view);
+void CloseMapping(FileMapping* mapping);
+
+}  // namespace plat
