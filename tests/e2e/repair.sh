@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# One end-to-end scenario of the repair tool under Wine and Xvfb:
+#   repair.sh SCENARIO REPAIR_EXE MAKE_DISC_EXE WORK_DIR
+set -u
+scenario=$1
+export REPAIR_EXE=$2 MAKE_DISC_EXE=$3 E2E_ROOT=$4
+here=$(cd "$(dirname "$0")" && pwd)
+export SOURCE_ROOT=$(cd "$here/../.." && pwd)
+. "$here/e2e_lib.sh"
+. "$here/repair_lib.sh"
+E2E_OUT=$E2E_ROOT/$scenario
+rm -rf "$E2E_OUT"
+mkdir -p "$E2E_ROOT"
+e2e_display
+repair_env
+# One prefix for every scenario; scenarios run one at a time.
+repair_wine wineboot -i >/dev/null 2>&1
+
+omitted='SCRIPT\1_2_5.scn'
+damaged='SCRIPT\1_3_1.scn'
+case $scenario in
+  missing_entry) repair_disc omit --omit "$omitted" ;;
+  damaged_entry) repair_disc corrupt --corrupt "$damaged" ;;
+  *) repair_disc standard ;;
+esac
+repair_map_d "$REPAIR_DISC"
+repair_install
+before=$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort)
+
+
+case $scenario in
+  complete)
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    diffs=$(repair_differences)
+    [ -z "$diffs" ] || e2e_fail "files still differ: $diffs"
+    [ "$(stat -c %s "$REPAIR_INSTALL/CG/cg_pack.dat")" -gt 10240000 ] || e2e_fail "no file crosses the chunk size"
+    [ -f "$REPAIR_INSTALL/config.dat" ] && [ ! -s "$REPAIR_INSTALL/config.dat" ] || e2e_fail "the empty file"
+    cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" || e2e_fail "script not restored from data.dat"
+    esc='C:\\Games\\ぽるてぃ体験版'
+    printf '[Setup]\r\nDir=%s\r\nProgram=%s\\pro.exe\r\n\r\nBoth=%s;%s\\SCRIPT\r\nPartial=@INSTDI\r\n[End]\r\n' \
+      "$esc" "$esc" "$esc" "$esc" | iconv -f UTF-8 -t CP932 >"$E2E_OUT/setup.log.expected"
+    cmp "$E2E_OUT/setup.log.expected" "$REPAIR_INSTALL/setup.log" || e2e_fail "setup.log differs from the template"
+    desktop=$(find "$WINEPREFIX/drive_c/users" "$HOME" -name Desktop -type d 2>/dev/null | head -n 1)
+    for pair in 'ぽるてぃ体験版.lnk:pro.exe' 'ぽるてぃキャラクター紹介.lnk:chara.exe' 'ぽるてぃぷりむオリジナル.lnk:org.exe'; do
+      link=${pair%%:*} program=${pair##*:}
+      found=$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -name "$link" 2>/dev/null | head -n 1)
+      [ -n "$found" ] || e2e_fail "no shortcut $link (desktop: $desktop)"
+      lnkinfo "$found" >"$E2E_OUT/$program.lnkinfo" 2>&1 || e2e_fail "lnkinfo cannot read $link"
+      grep -q "Local path.*Games.ぽるてぃ体験版.$program" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link target"; }
+      grep -q "Working directory.*Games.ぽるてぃ体験版.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
+    done
+    ;;
+  cancel)
+    repair_run Escape
+    repair_expect_texts "$REPAIR_MSG1"
+    [ "$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort)" = "$before" ] || e2e_fail "files changed"
+    ;;
+  no_setup)
+    repair_map_d "$E2E_ROOT/empty-disc"
+    mkdir -p "$E2E_ROOT/empty-disc" && cp "$REPAIR_EXE" "$E2E_ROOT/empty-disc/repair.exe"
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG2"
+    ;;
+  no_key)
+    repair_wine reg delete "$REPAIR_UNINSTALL_KEY" /f >/dev/null 2>&1
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+    ;;
+  no_log)
+    rm -f "$REPAIR_INSTALL/setup.log"
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+    ;;
+  long_location)
+    long='C:\Games\'$(printf 'x%.0s' $(seq 119))  # 9 + 119 = 128 characters
+    repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "$long" /f >/dev/null 2>&1
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+    ;;
+  missing_entry|damaged_entry)
+    [ $scenario = missing_entry ] && name=$omitted || name=$damaged
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_NOT_FOUND" "$REPAIR_MSG4"
+    grep -q -x -F "$name" "$E2E_OUT/captions" || e2e_fail "the not-found box is not captioned $name"
+    # Files before it in the table are restored, files after it untouched.
+    after=0
+    while IFS= read -r listed; do
+      f=./${listed//\\//}
+      if [ "$listed" = "$name" ]; then after=1; continue; fi
+      if [ $after = 0 ]; then
+        cmp -s "$REPAIR_PAYLOAD/$f" "$REPAIR_INSTALL/$f" || e2e_fail "$f before the failure was not restored"
+      else
+        now=$(cd "$REPAIR_INSTALL" && { [ -f "$f" ] && md5sum "$f" || true; })
+        was=$(echo "$before" | grep -F "  $f" || true)
+        [ "$now" = "$was" ] || e2e_fail "$f after the failure was touched"
+      fi
+    done <"$REPAIR_PAYLOAD/../table.txt"
+    [ $after = 1 ] || e2e_fail "$name is not in the table"
+    grep -q "old log" "$REPAIR_INSTALL/setup.log" || e2e_fail "fix-ups ran after a failed repair"
+    ;;
+  unwritable)
+    rm -f "$REPAIR_INSTALL/readme.txt" && mkdir "$REPAIR_INSTALL/readme.txt"
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_WRITE_FAILED" "$REPAIR_MSG4"
+    grep -q -x "fname" "$E2E_OUT/captions" || e2e_fail "the write failure is not captioned fname"
+    ;;
+  no_data)
+    rm -f "$REPAIR_DISC/data.dat"
+    repair_run
+    cp "$E2E_ROOT/discs/standard/made/data.dat" "$REPAIR_DISC/data.dat"
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    [ -z "$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null)" ] || e2e_fail "shortcuts made without data.dat"
+    grep -q "old log" "$REPAIR_INSTALL/setup.log" && e2e_fail "setup.log was not rebuilt"
+    ;;
+  *) e2e_fail "unknown scenario $scenario" ;;
+esac
+echo "$scenario: 1 passed, 0 failed"

@@ -1,0 +1,122 @@
+# Staging for repair-tool runs: a disc made by make_disc with a real
+# setup\setup.exe holding the archive as its IDR_ARCHIVE resource, a damaged
+# installation registered in a private Wine prefix with a private HOME, and a
+# driver that runs repair.exe and answers its message boxes.
+# Needs: E2E_ROOT (work folder), REPAIR_EXE, MAKE_DISC_EXE, SOURCE_ROOT.
+
+REPAIR_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ぽるてぃ体験版'
+REPAIR_INSTALL_WIN='C:\Games\ぽるてぃ体験版'
+
+repair_env() {
+  export WINEPREFIX=$E2E_ROOT/prefix
+  export HOME=$E2E_ROOT/home
+  mkdir -p "$HOME"
+  REPAIR_INSTALL=$WINEPREFIX/drive_c/Games/ぽるてぃ体験版
+}
+
+repair_wine() {  # wine-run.sh with the private prefix
+  HOME=$HOME "$SOURCE_ROOT/scripts/wine-run.sh" --prefix "$WINEPREFIX" "$@"
+}
+
+# A disc variant: VARIANT [make_disc options...]. Cached per variant.
+repair_disc() {
+  local variant=$1
+  shift
+  local dir=$E2E_ROOT/discs/$variant
+  if [ ! -f "$dir/disc/setup/setup.exe" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir/disc/setup"
+    repair_wine "$MAKE_DISC_EXE" "$(winepath_of "$dir/made")" "$@" >"$dir/make_disc.log" 2>&1 \
+      || { cat "$dir/make_disc.log"; e2e_fail "make_disc failed"; }
+    printf 'LANGUAGE 0, 0\nIDR_ARCHIVE RCDATA "archive.tlm"\n' >"$dir/made/setup.rc"
+    printf 'int main(void) { return 0; }\n' >"$dir/made/setup.c"
+    (cd "$dir/made" && i686-w64-mingw32-windres setup.rc -O coff -o setup_res.o &&
+      i686-w64-mingw32-gcc -s -o "$dir/disc/setup/setup.exe" setup.c setup_res.o) || e2e_fail "building setup.exe failed"
+    cp "$dir/made/setup.lst" "$dir/made/data.dat" "$dir/disc/"
+  fi
+  cp "$REPAIR_EXE" "$dir/disc/repair.exe"
+  REPAIR_DISC=$dir/disc
+  REPAIR_PAYLOAD=$dir/made/payload
+}
+
+winepath_of() { echo "Z:$(echo "$1" | tr / '\\')"; }
+
+# Maps drive D: to a folder (or to nothing).
+repair_map_d() {
+  rm -f "$WINEPREFIX/dosdevices/d:" "$WINEPREFIX/dosdevices/d::"
+  [ -n "${1:-}" ] && ln -s "$1" "$WINEPREFIX/dosdevices/d:"
+}
+
+# A damaged installation: most files present, every fourth missing, every
+# ninth overwritten, the marker log present, and the uninstall key set.
+repair_install() {
+  rm -rf "$REPAIR_INSTALL"
+  mkdir -p "$REPAIR_INSTALL"
+  cp -r "$REPAIR_PAYLOAD/." "$REPAIR_INSTALL/"
+  local i=0 f
+  while IFS= read -r f; do
+    i=$((i + 1))
+    if [ $((i % 4)) -eq 0 ]; then rm -f "$f"; elif [ $((i % 9)) -eq 0 ]; then echo damaged >"$f"; fi
+  done < <(find "$REPAIR_INSTALL" -type f | sort)
+  echo "old log" >"$REPAIR_INSTALL/setup.log"
+  rm -f "$HOME"/Desktop/*.lnk "$WINEPREFIX"/drive_c/users/*/Desktop/*.lnk 2>/dev/null
+  repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "$REPAIR_INSTALL_WIN" /f >/dev/null 2>&1
+}
+
+# Runs repair.exe from drive D and answers every message box: the first with
+# FIRST_KEY (Return or Escape), the others with Return. Leaves the texts in
+# $E2E_OUT/texts, the captions in $E2E_OUT/captions and screenshots beside.
+repair_run() {
+  local first_key=${1:-Return}
+  mkdir -p "$E2E_OUT"
+  : >"$E2E_OUT/captions"
+  WINEDEBUG=+msgbox repair_wine 'D:\repair.exe' >"$E2E_OUT/stdout" 2>"$E2E_OUT/trace" &
+  local pid=$! n=0 key=$first_key seen_progress=0 id name
+  while kill -0 $pid 2>/dev/null; do
+    for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+      name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
+      [ -n "$name" ] || continue
+      if [ "$name" = "修復セットアップ中" ]; then
+        if [ $seen_progress = 0 ]; then e2e_screenshot "$E2E_OUT/progress.png"; seen_progress=1; fi
+        continue
+      fi
+      n=$((n + 1))
+      echo "$name" >>"$E2E_OUT/captions"
+      sleep 0.3
+      e2e_screenshot "$E2E_OUT/box$n.png"
+      e2e_keys "$id" "$key"
+      key=Return
+      for _ in $(seq 50); do xdotool getwindowname "$id" >/dev/null 2>&1 || break; sleep 0.1; done
+    done
+    sleep 0.2
+  done
+  wait $pid
+  local status=$?
+  python3 "$SOURCE_ROOT/tests/e2e/msgbox_texts.py" "$E2E_OUT/trace" >"$E2E_OUT/texts"
+  [ $status -eq 0 ] || e2e_fail "repair.exe exited with $status"
+}
+
+# The message boxes shown, in order, must be exactly these texts.
+repair_expect_texts() {
+  local expected
+  expected=$(printf '%s\n' "$@")
+  [ "$(cat "$E2E_OUT/texts")" = "$expected" ] || {
+    echo "expected message boxes:"; echo "$expected"; echo "shown:"; cat "$E2E_OUT/texts"
+    e2e_fail "message boxes differ"
+  }
+}
+
+REPAIR_MSG1='足りないファイルをインストールします\n転送処理を優先するため、OSの動作が重くなるので注意してください'
+REPAIR_MSG2='体験版SETUPプログラムが見つかりません\n体験版の入ったDVDを正しくセットしてください'
+REPAIR_MSG3='インストール先が見つかりません\n体験版をインストールしてから再度起動してください'
+REPAIR_MSG4='ファイルを全てコピーする事ができませんでした\nHDD容量等チェックしてください'
+REPAIR_MSG5='足りないファイルをインストールしました'
+REPAIR_NOT_FOUND='tolmaファイルからファイルがみつかりませんでした'
+REPAIR_WRITE_FAILED='書きこみで失敗しました'
+
+# Files of the table that differ between the installation and the payload.
+repair_differences() {
+  (cd "$REPAIR_PAYLOAD" && find . -type f | sort) | while IFS= read -r f; do
+    cmp -s "$REPAIR_PAYLOAD/$f" "$REPAIR_INSTALL/$f" || echo "$f"
+  done
+}
