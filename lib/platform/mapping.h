@@ -7,8 +7,8 @@
 namespace plat {
 
 // The system's handle of an open file: a Win32 HANDLE, or a POSIX descriptor
-// carried in the value.
-using NativeFile = intptr_t;
+// carried in the pointer value.
+using NativeFile = void*;
 
 struct FileMapping;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -221,7 +222,8 @@ TEST(PEImageLookup, NamesTypesAndLanguages) {
 TEST(PEImageLookup, LoadedImageDataAndFilteredEnumeration) {
     HostFile file(ArchiveImage(70001));
     RecordingImage image;
-    ASSERT_EQ(image.LoadPEImage(&file, false), ResultSuccess);
+    // Only a raw file can be mapped; anything else is copied.
+    ASSERT_EQ(image.LoadPEImage(&file, true), ResultSuccess);
     EXPECT_FALSE(image.IsMapped());
     EXPECT_EQ(image.GetImageMemoryLength(), image.GetImageLength());
     EXPECT_RESULT(image.OpenResource(kRcData, "IDR_ARCHIVE", 0), kNotOpened);
@@ -325,4 +327,33 @@ TEST(PEImageDamaged, HeadersAndDirectory) {
     ASSERT_EQ(far_image.LoadPEImage(&far, false), ResultSuccess);
     EXPECT_RESULT(far_image.FindResourceData(&data, kRcData, "IDR_ARCHIVE", 0), kResourceDataNotFound);
     EXPECT_RESULT(far_image.EnumResources(nullptr, nullptr, 0), kResourceDataNotFound);
+}
+
+// Names are UTF-16 in the image and narrow (the ANSI code page) in the calls.
+TEST(PEImageLookup, NonAsciiNames) {
+    std::vector<uint8_t> b = ReadHostFile(ArchiveImage(1));
+    const char16_t kOld[] = u"IDR_TWO";
+    std::vector<uint8_t> pattern;
+    for (char16_t c : std::u16string(kOld)) pattern.insert(pattern.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+    auto at = std::search(b.begin() + ResourceRawData(b), b.end(), pattern.begin(), pattern.end());
+    ASSERT_NE(at, b.end());
+    const size_t units = at - b.begin();
+    ASSERT_EQ(b[units - 2], 7);
+    b[units - 2] = 2;
+    const char16_t kNew[] = u"日本";
+    for (int i = 0; i < 2; ++i) {
+        b[units + 2 * i] = static_cast<uint8_t>(kNew[i]);
+        b[units + 2 * i + 1] = static_cast<uint8_t>(kNew[i] >> 8);
+    }
+    VectorFile file(modeRead, b);
+    RecordingImage image;
+    ASSERT_EQ(image.LoadPEImage(&file, false), ResultSuccess);
+    ResourceData data{};
+    ASSERT_EQ(image.FindResourceData(&data, kRcData, "日本", 0x0411), ResultSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data), data.size), "japanese");
+    EXPECT_RESULT(image.FindResourceData(&data, kRcData, "日", 0), kNameNotFound);
+    EXPECT_RESULT(image.FindResourceData(&data, kRcData, "IDR_TWO", 0), kNameNotFound);
+    ASSERT_EQ(image.EnumResources(nullptr, "日本", 0), ResultSuccess);
+    ASSERT_EQ(image.seen.size(), 2u);
+    EXPECT_EQ(image.seen[0].name, "=日本");
 }
