@@ -4,6 +4,7 @@
 
 #include "core/hvb.h"
 #include "core/memory.h"
+#include "file/raw_file.h"
 #include "text/string.h"
 
 namespace {
@@ -168,7 +169,7 @@ ResultCode EXEImageFileObject::OpenPEImageFile(HVBFileObject* source) {
         if (source->Read(section, sizeof section) != sizeof section) return MessageResult(kNotPEImage);
         found = std::memcmp(section, kResourceSectionName, 8) == 0;
     }
-    if (!found) return MessageResult(kNotPEImage);
+    if (!found || section_table > resource_header) return MessageResult(kNotPEImage);
 
     // The first resource data marks the end of the image head: everything
     // before it, directory included in the usual layout, is kept in memory.
@@ -215,9 +216,11 @@ ResultCode EXEImageFileObject::OpenPEImageFile(HVBFileObject* source) {
 ResultCode EXEImageFileObject::LoadPEImage(HVBFileObject* source, bool use_mapping) {
     Close();
     if (source == nullptr) return MessageResult(kNotPEImage);
-    if (use_mapping && source->DynamicCast("ERawFile") != nullptr) {
-        // Raw files become mappable once they expose their system handle.
-        return MessageResult(kMappingObjectFailed);
+    if (use_mapping) {
+        if (auto* raw = static_cast<ERawFile*>(source->DynamicCast("ERawFile"))) {
+            image_length_ = source->GetLength();
+            return MapRawFile(raw->GetHandle());
+        }
     }
     image_length_ = source->GetLength();
     if (image_length_ < 64) {
@@ -238,7 +241,7 @@ ResultCode EXEImageFileObject::LoadPEImage(HVBFileObject* source, bool use_mappi
     return ValidateLoadedImage();
 }
 
-ResultCode EXEImageFileObject::MapRawFile(plat::NativeFile file) {
+ResultCode EXEImageFileObject::MapRawFile(plat::FileHandle file) {
     mapping_ = plat::CreateReadOnlyMapping(file);
     if (mapping_ == nullptr) return MessageResult(kMappingObjectFailed);
     view_ = plat::MapWholeView(mapping_);

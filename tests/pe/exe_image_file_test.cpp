@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "file/raw_file.h"
 #include "pe_support.h"
 
 namespace {
@@ -76,10 +77,11 @@ TEST(PEImageReal, ResourcesMatchObjdump) {
         for (std::string line; std::getline(listing, line);) expected.push_back(Split(line, '\t'));
         ASSERT_FALSE(expected.empty());
 
-        HostFile file(WineImage(sample));
-        ASSERT_TRUE(file.IsOpen());
+        ERawFile file;
+        ASSERT_EQ(file.Open(WineImage(sample).c_str(), modeRead | shareRead), ResultSuccess);
         RecordingImage loaded;
-        ASSERT_EQ(loaded.LoadPEImage(&file, false), ResultSuccess);
+        ASSERT_EQ(loaded.LoadPEImage(&file, true), ResultSuccess);
+        EXPECT_TRUE(loaded.IsMapped());
         ASSERT_EQ(loaded.EnumResources(nullptr, nullptr, 0), ResultSuccess);
         ASSERT_EQ(loaded.seen.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {
@@ -356,4 +358,29 @@ TEST(PEImageLookup, NonAsciiNames) {
     ASSERT_EQ(image.EnumResources(nullptr, "日本", 0), ResultSuccess);
     ASSERT_EQ(image.seen.size(), 2u);
     EXPECT_EQ(image.seen[0].name, "=日本");
+}
+
+TEST(PEImageMapped, RawFilesAreMapped) {
+    ERawFile raw;
+    EXEImageFileObject image;
+    // Closed: there is no handle to map.
+    EXPECT_RESULT(image.LoadPEImage(&raw, true), "ファイルマッピングオブジェクトの生成に失敗しました。");
+    image.Close();
+
+    ASSERT_EQ(raw.Open(ArchiveImage(70001).c_str(), modeRead | shareRead), ResultSuccess);
+    ASSERT_EQ(image.LoadPEImage(&raw, true), ResultSuccess);
+    EXPECT_TRUE(image.IsMapped());
+    ResourceData data{};
+    ASSERT_EQ(image.FindResourceData(&data, kRcData, "IDR_ARCHIVE", 0), ResultSuccess);
+    ASSERT_EQ(data.size, 70001u);
+    for (uint32_t i = 0; i < data.size; ++i) ASSERT_EQ(data.data[i], PayloadByte(i, 70001)) << i;
+    image.Close();
+    image.Close();
+    EXPECT_EQ(image.GetImage(), nullptr);
+
+    const std::string empty = TestDataDir() + "/empty.bin";
+    ASSERT_EQ(raw.Open(HostPath(empty).c_str(), modeCreate | modeRead | modeWrite), ResultSuccess);
+    EXPECT_RESULT(image.LoadPEImage(&raw, true), "ファイルマッピングオブジェクトの生成に失敗しました。");
+    // Copied, the same file is simply too short.
+    EXPECT_RESULT(image.LoadPEImage(&raw, false), kNotPEImage);
 }

@@ -16,7 +16,7 @@ struct FileMapping {
     size_t size;
 };
 
-FileMapping* CreateReadOnlyMapping(NativeFile file) {
+FileMapping* CreateReadOnlyMapping(FileHandle file) {
     const int source = static_cast<int>(reinterpret_cast<intptr_t>(file));
     struct stat st;
     if (source < 0 || fstat(source, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return nullptr;

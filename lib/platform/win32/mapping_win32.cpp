@@ -4,7 +4,7 @@
 
 namespace plat {
 
-FileMapping* CreateReadOnlyMapping(NativeFile file) {
+FileMapping* CreateReadOnlyMapping(FileHandle file) {
     HANDLE mapping = CreateFileMappingA(static_cast<HANDLE>(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
     return reinterpret_cast<FileMapping*>(mapping);
 }
