@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build g++-multilib lib32asan8 lib32ubsan1 libc6-dev-i386
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
-  googletest locales icoutils liblnk-utils libxml2-utils
+  googletest locales icoutils liblnk-utils libxml2-utils fonts-ipafont-gothic
   bzip2 xz-utils gzip valgrind gdb
 )
 

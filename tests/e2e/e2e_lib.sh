@@ -1,0 +1,46 @@
+# Helpers for end-to-end tests: a private X display, Wine in the project's
+# prefix, and answering windows with xdotool. Source it; it sets E2E_* vars.
+
+e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Starts Xvfb on a free display unless one is already set; stopped on exit.
+e2e_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    E2E_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 && { trap 'kill $E2E_XVFB_PID 2>/dev/null' EXIT; return; }
+    kill "$E2E_XVFB_PID" 2>/dev/null
+  done
+  e2e_fail "no X display could be started"
+}
+
+# Waits for a visible window whose title matches the regular expression;
+# prints its id.
+e2e_wait_window() {
+  local pattern=$1 timeout=${2:-60} id
+  for _ in $(seq $((timeout * 5))); do
+    id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Sends keys to a window.
+e2e_keys() {
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id" 2>/dev/null || true
+  xdotool key --window "$id" --clearmodifiers "$@"
+}
+
+# Screenshot of the whole display, kept as a test artifact.
+e2e_screenshot() {
+  mkdir -p "$(dirname "$1")"
+  import -display "$DISPLAY" -window root "$1" 2>/dev/null || xwd -root -silent -display "$DISPLAY" >"${1%.png}.xwd"
+}
