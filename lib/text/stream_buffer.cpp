@@ -68,8 +68,10 @@ void* EStreamBuffer::GetWriteBuffer(uint32_t n) {
     }
     EStreamChunk* chunk = NewChunk(n);
     if (chunk == nullptr) return nullptr;
-    if (last_ != nullptr) last_->next = chunk;
-    else first_ = chunk;
+    if (last_ != nullptr)
+        last_->next = chunk;
+    else
+        first_ = chunk;
     last_ = chunk;
     return chunk->data;
 }

@@ -99,7 +99,7 @@ int EStreamWideString::SkipLine() {
 }
 
 int EStreamWideString::SkipWord() {
-    while (position_ < length_ && static_cast<uint16_t>(text_[position_]) > 32) ++position_;
+    while (position_<length_&& static_cast<uint16_t>(text_[position_])> 32) ++position_;
     return position_ >= length_ ? 1 : 0;
 }
 

@@ -66,8 +66,10 @@ private:
     static void SetBit(uint32_t* set, WideChar c, bool on) {
         const uint32_t u = static_cast<uint16_t>(c);
         if (u >= 128) return;
-        if (on) set[u >> 5] |= 1u << (u & 31);
-        else set[u >> 5] &= ~(1u << (u & 31));
+        if (on)
+            set[u >> 5] |= 1u << (u & 31);
+        else
+            set[u >> 5] &= ~(1u << (u & 31));
     }
     void InitSets();
     EWideString Slice(uint32_t from, uint32_t to) const;

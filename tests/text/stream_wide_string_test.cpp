@@ -30,18 +30,6 @@ TEST(StreamWideString, ClassAndReset) {
     EXPECT_EQ(cls, -1);
 }
 
-TEST(StreamWideString, DefaultSets) {
-    EStreamWideString s;
-    const uint32_t delimiters[4] = {0xFFFFFFFFu, 0x7C00FFFFu, 0x78000000u, 0xF8000001u};
-    const uint32_t singles[4] = {0x00000000u, 0x58001384u, 0x28000000u, 0x28000000u};
-    for (unsigned u = 0; u < 256; ++u) {
-        const bool d = u < 128 && (delimiters[u / 32] >> (u % 32) & 1);
-        const bool t = u < 128 && (singles[u / 32] >> (u % 32) & 1);
-        EXPECT_EQ(s.IsDelimiter(static_cast<WideChar>(u)), d) << u;
-        EXPECT_EQ(s.IsSingleToken(static_cast<WideChar>(u)), t) << u;
-    }
-}
-
 TEST(StreamWideString, Tokens) {
     EStreamWideString s(HVB_WTEXT("<abc =>; key_1 日本\"x\" += 7"));
     int cls = 9;
@@ -94,9 +82,9 @@ TEST(StreamWideString, RadixAndNumbers) {
         const WideChar* text;
         int radix;
     } cases[] = {
-        {HVB_WTEXT("0FFH"), 16}, {HVB_WTEXT("1011B"), 2}, {HVB_WTEXT("17O"), 8},  {HVB_WTEXT("99T"), 10},
+        {HVB_WTEXT("0FFH"), 16}, {HVB_WTEXT("1011B"), 2}, {HVB_WTEXT("17O"), 8},   {HVB_WTEXT("99T"), 10},
         {HVB_WTEXT("12.5"), 0},  {HVB_WTEXT("x1"), -1},   {HVB_WTEXT(" - 42"), 0}, {HVB_WTEXT("."), -1},
-        {HVB_WTEXT("19O"), 0},   {HVB_WTEXT("1bh"), 16},  {HVB_WTEXT("2B"), -1},  {HVB_WTEXT(""), -1},
+        {HVB_WTEXT("19O"), 0},   {HVB_WTEXT("1bh"), 16},  {HVB_WTEXT("2B"), -1},   {HVB_WTEXT(""), -1},
     };
     for (const auto& c : cases) {
         EStreamWideString s(c.text);
@@ -141,7 +129,9 @@ TEST(StreamWideString, LoadText) {
     EXPECT_EQ(s.GetPosition(), 0u);
 
     // Anything else is ANSI text from its first byte.
-    const char ansi[] = "\xFF" "A\x82\xA0 1";
+    const char ansi[] =
+        "\xFF"
+        "A\x82\xA0 1";
     file.Open(ansi, 6);
     EXPECT_EQ(s.LoadText(&file), ResultSuccess);
     EXPECT_EQ(s.GetLength(), 5u);
