@@ -106,6 +106,7 @@ TEST(String, Numbers) {
     EXPECT_EQ(Text(EString(12.0, 12)), "12.000000000000");
     EXPECT_EQ(Text(EString(123456789.0, 12)), "0.0") << "beyond the 64-bit scaled range";
     EXPECT_EQ(Text(EString(0.1, 0)), "0.1");
+    EXPECT_EQ(Text(EString(1.0, 25)), "1.000000000000000000") << "decimals stop at 18";
 
     EWideString wide(-42, 0);
     EXPECT_EQ(wide.Compare(HVB_WTEXT("-42")), 0);
