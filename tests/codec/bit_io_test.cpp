@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "codec_test_support.h"
@@ -61,10 +62,26 @@ TEST(BitInput, GammaCodesRoundTripLargeValues) {
     for (uint32_t v : values) EXPECT_EQ(decoder.ReadGammaCode(), static_cast<int32_t>(v));
 }
 
+namespace {
+
+// Feeds the stream from a derived class instead of a source object.
+class FiveBytes : public TOLMADecodeContext {
+public:
+    FiveBytes() : TOLMADecodeContext(64) {}
+    uint32_t ReadNextData(void* destination, uint32_t count) override {
+        static const uint8_t kData[] = {0x11, 0x22, 0x33, 0x44, 0x55};
+        uint32_t n = delivered ? 0 : (count < 5 ? count : 5);
+        std::memcpy(destination, kData, n);
+        delivered = true;
+        return n;
+    }
+    bool delivered = false;
+};
+
+}  // namespace
+
 TEST(BitInput, FiveByteSourceIsPaddedToTwoWords) {
-    MemoryStream in(Bytes{0x11, 0x22, 0x33, 0x44, 0x55});
-    TOLMADecodeContext decoder(64);
-    decoder.AttachSourceFile(&in);
+    FiveBytes decoder;
     EXPECT_EQ(decoder.ReadBits(32), 0x11223344u);
     EXPECT_EQ(decoder.ReadBits(32), 0x55000000u);
     EXPECT_EQ(decoder.FillBitBuffer(), 1);
