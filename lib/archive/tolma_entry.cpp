@@ -80,11 +80,6 @@ void TOLMADirectoryEntry::SetExtra(const uint8_t* bytes, uint32_t count) {
     extra_length = count;
 }
 
-TOLMAEntryList::~TOLMAEntryList() {
-    RemoveAll();
-    delete[] items_;
-}
-
 TOLMADirectoryEntry* TOLMAEntryList::AddEntry(const char* name, uint32_t attributes, uint32_t encoding,
                                               const uint8_t* time_stamp) {
     auto* entry = new TOLMADirectoryEntry;
@@ -96,23 +91,13 @@ TOLMADirectoryEntry* TOLMAEntryList::AddEntry(const char* name, uint32_t attribu
     return entry;
 }
 
-void TOLMAEntryList::Add(TOLMADirectoryEntry* entry) {
-    if (count_ == limit_) {
-        const uint32_t limit = limit_ < 8 ? 8 : limit_ * 2;
-        auto** items = new TOLMADirectoryEntry*[limit];
-        for (uint32_t i = 0; i < count_; ++i) items[i] = items_[i];
-        delete[] items_;
-        items_ = items;
-        limit_ = limit;
-    }
-    items_[count_++] = entry;
-}
-
 void TOLMAEntryList::AppendCopies(const TOLMAEntryList& other) {
-    for (uint32_t i = 0; i < other.count_; ++i) Add(new TOLMADirectoryEntry(*other.items_[i]));
+    for (uint32_t i = 0; i < other.GetCount(); ++i) {
+        if (const TOLMADirectoryEntry* entry = other.GetAt(i)) Add(new TOLMADirectoryEntry(*entry));
+    }
 }
 
-void TOLMAEntryList::RemoveAll() {
-    for (uint32_t i = 0; i < count_; ++i) delete items_[i];
-    count_ = 0;
+void TOLMAEntryList::DeleteAll() {
+    for (uint32_t i = 0; i < GetCount(); ++i) delete GetAt(i);
+    RemoveAll();
 }

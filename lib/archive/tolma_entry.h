@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "text/ptr_array.h"
+
 enum : uint32_t {
     TOLMA_ENCODING_RAW = 0x00000000,
     TOLMA_ENCODING_CODE = 0x80000010,
@@ -45,31 +47,18 @@ struct TOLMADirectoryEntry {
     char* name = nullptr;
 };
 
-// Owns its entries: removing or destroying deletes them.
-class TOLMAEntryList {
+// Owns its entries: destroying the list, or DeleteAll, deletes them.
+class TOLMAEntryList : public ETypedPtrArray<TOLMADirectoryEntry> {
 public:
-    TOLMAEntryList() = default;
-    TOLMAEntryList(const TOLMAEntryList&) = delete;
-    TOLMAEntryList& operator=(const TOLMAEntryList&) = delete;
-    ~TOLMAEntryList();
-
     // The time stamp, when given, is 8 bytes. Attribute 0x10 makes the entry a
     // subdirectory; length and offset are the writer's to fill in.
     TOLMADirectoryEntry* AddEntry(const char* name, uint32_t attributes, uint32_t encoding,
                                   const uint8_t* time_stamp);
     // Takes ownership.
-    void Add(TOLMADirectoryEntry* entry);
+    void Add(TOLMADirectoryEntry* entry) { EPtrArray::Add(entry); }
     // Appends copies of every entry of the other list.
     void AppendCopies(const TOLMAEntryList& other);
-    void RemoveAll();
-
-    uint32_t GetCount() const { return count_; }
-    TOLMADirectoryEntry* GetAt(uint32_t index) const { return index < count_ ? items_[index] : nullptr; }
-
-private:
-    TOLMADirectoryEntry** items_ = nullptr;
-    uint32_t count_ = 0;
-    uint32_t limit_ = 0;
+    void DeleteAll();
 };
 
 // Byte-wise name comparison with only a-z folded onto A-Z; no double-byte
