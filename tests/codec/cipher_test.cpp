@@ -8,10 +8,6 @@
 
 namespace {
 
-Bytes Encipher(const Bytes& plain, const char* password, uint32_t buffer = 16384) {
-    return EncodeWith(Codec::Cipher, plain, 0, buffer, password);
-}
-
 Bytes Decipher(const Bytes& coded, const char* password, size_t count, uint32_t read_limit = 0xFFFFFFFFu) {
     MemoryStream in(coded);
     in.read_limit = read_limit;
@@ -60,8 +56,8 @@ TEST(ShuffleKey, AbsentAndEmptyPasswordsShareTheDefault) {
     ASSERT_EQ(none.GetKeyLength(), 32u);
     EXPECT_EQ(std::memcmp(none.GetKey(), empty.GetKey(), 32), 0);
     Bytes plain = RandomBytes(100, 4);
-    EXPECT_EQ(Encipher(plain, nullptr), Encipher(plain, ""));
-    EXPECT_NE(Encipher(plain, nullptr), Encipher(plain, "other"));
+    EXPECT_EQ(EncodeWith(Codec::Cipher, plain, 0, 64, nullptr), EncodeWith(Codec::Cipher, plain, 0, 64, ""));
+    EXPECT_NE(EncodeWith(Codec::Cipher, plain, 0, 64, nullptr), EncodeWith(Codec::Cipher, plain, 0, 64, "other"));
 }
 
 TEST(ShuffleBlock, IsABitPermutationThatUnshuffleInverts) {
@@ -118,7 +114,7 @@ TEST(ShuffleBlock, UniformBlocksStayUniformAndOffsetsRepeat) {
 TEST(ShuffleStream, RoundTripsWholeAndPartialBlocks) {
     for (size_t n : {0u, 1u, 31u, 32u, 33u, 1000u, 20000u}) {
         Bytes plain = RandomBytes(n, static_cast<uint32_t>(n));
-        Bytes coded = Encipher(plain, "secret", 100);
+        Bytes coded = EncodeWith(Codec::Cipher, plain, 0, 100, "secret");
         EXPECT_EQ(coded.size(), (n + 31) / 32 * 32);
         EXPECT_EQ(Decipher(coded, "secret", n, 7), plain) << n;
         // The padding of the last block deciphers to zeros.
@@ -128,7 +124,7 @@ TEST(ShuffleStream, RoundTripsWholeAndPartialBlocks) {
 }
 
 TEST(ShuffleStream, IncompleteBlocksYieldNothing) {
-    Bytes coded = Encipher(RandomBytes(64, 2), "pw");
+    Bytes coded = EncodeWith(Codec::Cipher, RandomBytes(64, 2));
     EXPECT_TRUE(Decipher(Bytes(coded.begin(), coded.begin() + 31), "pw", 10).empty());
     EXPECT_EQ(Decipher(Bytes(coded.begin(), coded.begin() + 63), "pw", 64).size(), 32u);
 }
