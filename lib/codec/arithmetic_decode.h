@@ -1,0 +1,61 @@
+// The arithmetic decoding step, shared by the decoders that use it. Included
+// only by the decoders' sources, so that the hot loops can inline it with the
+// registers held in locals.
+#pragma once
+
+#include "codec/decode_context.h"
+#include "codec/symbol_model.h"
+
+inline int32_t TOLMADecodeContext::DecodeIndex(ArithmeticRegisters& regs, SymbolModel* model) {
+    uint32_t total = model->total;
+    uint32_t range = regs.range;
+    if (range == 0 || total == 0) return -1;
+    uint32_t code = regs.code;
+    // A sound stream keeps code below range, so the product fits 32 bits.
+    uint32_t v = (code < 0x10000u && total < 0x10000u)
+                     ? code * total / range
+                     : static_cast<uint32_t>(uint64_t(code) * total / range);
+    if (regs.bits == 0) {
+        if (!LoadWord(&regs.word)) return -1;
+        regs.bits = 32;
+    }
+    const SymbolEntry* entries = model->entries;
+    uint32_t n = model->entry_count;
+    uint32_t low = 0;
+    uint32_t k = 0;
+    for (;; ++k) {
+        if (k >= n) return -1;
+        uint32_t c = entries[k].count;
+        if (v < c) break;
+        v -= c;
+        low += c;
+    }
+    uint32_t new_range = range * entries[k].count / total;
+    if (new_range == 0) return -1;
+    code -= (low * range + total - 1) / total;
+
+    uint32_t shift = static_cast<uint32_t>(__builtin_clz(new_range)) - 16;
+    uint32_t word = regs.word;
+    int32_t bits = regs.bits;
+    while (shift > 0) {
+        if (bits == 0) {
+            if (!LoadWord(&word)) {
+                padding_bits_ += 32;
+                regs.bits = 0;
+                return -1;
+            }
+            bits = 32;
+        }
+        uint32_t take = shift < static_cast<uint32_t>(bits) ? shift : static_cast<uint32_t>(bits);
+        new_range <<= take;
+        code = (code << take) | (word >> (32 - take));
+        word <<= take;
+        bits -= static_cast<int32_t>(take);
+        shift -= take;
+    }
+    regs.word = word;
+    regs.bits = bits;
+    regs.code = code;
+    regs.range = new_range;
+    return static_cast<int32_t>(k);
+}

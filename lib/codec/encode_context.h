@@ -1,0 +1,141 @@
+// The output side of the codecs: coded bits gathered into big-endian words in
+// a buffer that is handed to a file, to another encode context (which codes
+// it again, e.g. enciphers it), or to a derived class.
+//
+// Order of use: construct, attach a destination, one prepare, any number of
+// encode calls, the matching finish.
+#pragma once
+
+#include <cstdint>
+
+#include "core/result.h"
+#include "file/file_object.h"
+#include "text/object.h"
+
+struct SymbolModel;
+struct ContextTreeBlock;
+struct HuffmanTree;
+struct HuffmanTreeBlock;
+struct Order1ModelBlock;
+class TLMBshfBuffer;
+
+// Flags of PrepareContextTreeEncoding.
+enum : uint32_t {
+    ContextTreeCopies = 0x01,
+    ContextTreeRepeats = 0x02,
+};
+
+class TOLMAEncodeContext : public HVBObject {
+    HVB_DECLARE_CLASS(TOLMAEncodeContext, HVBObject)
+
+public:
+    using EncodeFunction = uint32_t (TOLMAEncodeContext::*)(const void* source, uint32_t count);
+    using FinishFunction = int32_t (TOLMAEncodeContext::*)();
+
+    // The archive writer passes 16,384.
+    explicit TOLMAEncodeContext(uint32_t buffer_size);
+    ~TOLMAEncodeContext() override;
+    TOLMAEncodeContext(const TOLMAEncodeContext&) = delete;
+    TOLMAEncodeContext& operator=(const TOLMAEncodeContext&) = delete;
+
+    // Neither destination is owned; attaching one detaches the other.
+    void AttachDestinationFile(HVBFileObject* file);
+    void AttachDestinationContext(TOLMAEncodeContext* context);
+    // Bytes accepted; fewer than offered is a failed write.
+    virtual uint32_t WriteNextData(const void* data, uint32_t count);
+
+    // Appends the n (0..32) most significant bits of value. 0, or 1 when the
+    // destination took fewer bytes than offered.
+    int32_t WriteBits(uint32_t value, uint32_t n);
+    // Completes the pending bits to a word (a zero word when none are
+    // pending) and hands on the whole buffer. 0 or 1 as WriteBits.
+    int32_t FlushBits();
+
+    // Runs the installed encoder and finish operation; 0 / 1 when none is.
+    uint32_t Encode(const void* source, uint32_t count);
+    int32_t Finish();
+    EncodeFunction GetEncodeFunction() const { return encode_; }
+
+    // The prepare operations return ResultGeneralError only when their tables
+    // cannot be allocated; no encoder is installed then. Encoders return the
+    // source bytes taken, fewer than offered when the destination failed.
+    ResultCode PrepareContextTreeEncoding(uint32_t flags);
+    uint32_t EncodeContextTreeBytes(const void* source, uint32_t count);
+    // The end code, for streams whose length is not stored elsewhere.
+    int32_t WriteEndCode();
+    int32_t FinishArithmeticEncoding();
+
+    ResultCode PrepareShuffleEncryption(const char* password);
+    ResultCode PrepareShuffleEncryption(const char* password, uint32_t length);
+    uint32_t EncryptShuffleBytes(const void* source, uint32_t count);
+    int32_t FinishShuffleEncryption();
+
+    // Each call writes one complete run sequence, read back by
+    // StartGammaRuns followed by DecodeGammaRunBytes of the same count.
+    ResultCode PrepareGammaRunEncoding();
+    uint32_t EncodeGammaRunBytes(const void* source, uint32_t count);
+    int32_t WriteGammaCode(uint32_t value);
+
+    ResultCode PrepareOrder1Encoding();
+    uint32_t EncodeOrder1Bytes(const void* source, uint32_t count);
+    uint32_t EncodeOrder1Words(const int16_t* source, uint32_t count);
+
+    // mode as for PrepareHuffmanDecoding.
+    ResultCode PrepareHuffmanEncoding(uint32_t mode);
+    uint32_t EncodeHuffmanBytes(const void* source, uint32_t count);
+
+    // The arithmetic encoding step on entry `index` of the model, followed
+    // by its increment.
+    void EncodeModelIndex(SymbolModel* model, uint32_t index);
+    // The symbol must be present in the model.
+    void EncodeModelSymbol(SymbolModel* model, int32_t symbol);
+
+    uint32_t GetBufferCapacity() const { return capacity_; }
+    const ContextTreeBlock* GetContextTree() const { return tree_; }
+
+private:
+    void StoreWord(uint32_t word);
+    void WriteRepeatedBits(uint32_t bit, int32_t count);
+    void StartArithmeticEncoding();
+    bool EnsureAuxiliaryModels();
+    void AppendHistoryByte(uint32_t d);
+    uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
+    void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
+    int32_t FlushBuffer();
+
+    int32_t bit_count_ = 0;
+    uint32_t accumulator_ = 0;
+    uint32_t capacity_ = 0;
+    uint32_t write_position_ = 0;
+    uint8_t* buffer_ = nullptr;
+    HVBFileObject* destination_file_ = nullptr;
+    TOLMAEncodeContext* destination_context_ = nullptr;
+    EncodeFunction encode_ = nullptr;
+    FinishFunction finish_ = nullptr;
+    // Set once the destination took fewer bytes than offered.
+    bool write_failed_ = false;
+
+    uint32_t flags_ = 0;
+    int32_t run_remaining_ = 0;
+    uint32_t huffman_mode_ = 0;
+    HuffmanTree* current_huffman_tree_ = nullptr;
+    HuffmanTreeBlock* huffman_trees_ = nullptr;
+    SymbolModel* current_order1_ = nullptr;
+    Order1ModelBlock* order1_models_ = nullptr;
+
+    uint32_t low_ = 0;
+    uint32_t range_ = 0xFFFF;
+    uint32_t high_ = 0;
+    int32_t pending_ = -1;
+
+    ContextTreeBlock* tree_ = nullptr;
+    uint8_t ring_[4] = {};
+    uint32_t ring_index_ = 0;
+    uint8_t* history_ = nullptr;
+    uint32_t history_position_ = 0;
+    uint32_t* position_lists_ = nullptr;
+    SymbolModel* auxiliary_[3] = {};
+
+    TLMBshfBuffer* cipher_ = nullptr;
+    uint32_t cipher_fill_ = 0;
+};

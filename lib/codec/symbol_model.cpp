@@ -1,0 +1,113 @@
+#include "codec/symbol_model.h"
+
+#include <cstring>
+
+void SymbolModel::InitialiseModel() {
+    total = kModelEntries;
+    entry_count = kModelEntries;
+    for (uint32_t i = 0; i < 256; ++i) entries[i] = SymbolEntry{1, static_cast<int16_t>(i)};
+    entries[256] = SymbolEntry{1, kEscapeSymbol};
+    for (SubContext& sub : sub_contexts) sub = SubContext{0, -1};
+}
+
+uint32_t SymbolModel::IncrementSymbol(uint32_t index) {
+    SymbolEntry entry = entries[index];
+    uint16_t old_count = entry.count;
+    ++entry.count;
+    // The entries passed are exactly those before `index` that share its old
+    // count; they keep their order and the entry goes in front of them.
+    uint32_t low = 0, high = index;
+    while (low < high) {
+        uint32_t mid = (low + high) >> 1;
+        if (entries[mid].count > old_count) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    if (low < index) std::memmove(&entries[low + 1], &entries[low], (index - low) * sizeof(SymbolEntry));
+    entries[low] = entry;
+    // A greater-or-equal test: AddSymbol may already have left the total at
+    // the limit, and counts are only 16 bits wide.
+    if (++total >= kHalvingTotal) HalveCounts();
+    return low;
+}
+
+void SymbolModel::HalveCounts() {
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < entry_count; ++i) {
+        entries[i].count = static_cast<uint16_t>((entries[i].count + 1) >> 1);
+        sum += entries[i].count;
+    }
+    total = sum;
+    for (SubContext& sub : sub_contexts) sub.hits >>= 1;
+}
+
+bool SymbolModel::AddSymbol(int32_t symbol) {
+    if (entry_count >= kModelEntries) return false;
+    entries[entry_count++] = SymbolEntry{1, static_cast<int16_t>(symbol)};
+    ++total;
+    return true;
+}
+
+int32_t SymbolModel::FindSymbol(int32_t symbol) const {
+    for (uint32_t i = 0; i < entry_count; ++i) {
+        if (entries[i].symbol == symbol) return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+uint32_t SymbolModel::EstimateIndexBits(uint32_t index) const {
+    uint32_t count = entries[index].count;
+    uint32_t bits = 0;
+    while (count < total) {
+        count <<= 1;
+        ++bits;
+    }
+    return bits;
+}
+
+uint32_t SymbolModel::EstimateCodeBits(int32_t symbol) const {
+    int32_t index = FindSymbol(symbol);
+    // An absent symbol costs more than any present one could.
+    return index < 0 ? 32 : EstimateIndexBits(static_cast<uint32_t>(index));
+}
+
+void ContextTreeBlock::Reset() {
+    models_used = 0;
+    pool = models;
+    root.InitialiseModel();
+    for (uint32_t i = 0; i < kPoolModels; ++i) pool_index[i] = &models[i];
+}
+
+void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, const uint8_t* ring, uint32_t ring_index) {
+    if (models_used >= kPoolModels || depth >= kContextLevels) return;
+    SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
+    ++counter.hits;
+    if (counter.hits < kGrowthHits[depth]) return;
+
+    SymbolModel* node = &root;
+    for (uint32_t level = 0; level <= depth; ++level) {
+        uint32_t b = ring[(ring_index - 1 - level) & 3];
+        SubContext& sub = node->sub_contexts[b >> kLevelShift[level]];
+        if (sub.child >= 0) {
+            node = pool_index[sub.child];
+            continue;
+        }
+        uint32_t n = models_used++;
+        sub.child = static_cast<int16_t>(n);
+        SymbolModel* child = pool_index[n];
+        uint32_t count = 0, sum = 0;
+        for (uint32_t i = 0; i < q->entry_count; ++i) {
+            const SymbolEntry& e = q->entries[i];
+            if (e.symbol == kEscapeSymbol || (e.count >> 4) == 0) continue;
+            child->entries[count++] = SymbolEntry{static_cast<uint16_t>(e.count >> 4), e.symbol};
+            sum += e.count >> 4;
+        }
+        child->entries[count++] = SymbolEntry{1, kEscapeSymbol};
+        child->total = sum + 1;
+        child->entry_count = count;
+        for (SubContext& s : child->sub_contexts) s = SubContext{0, -1};
+        return;
+    }
+}

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "codec/symbol_model.h"
+#include "codec_test_support.h"
+
+TEST(SymbolModel, FreshModelIsUniform) {
+    SymbolModel model;
+    model.InitialiseModel();
+    EXPECT_EQ(model.total, 257u);
+    EXPECT_EQ(model.entry_count, 257u);
+    EXPECT_EQ(model.entries[256].symbol, kEscapeSymbol);
+    for (int32_t s = -1; s < 256; ++s) EXPECT_EQ(model.EstimateCodeBits(s), 9u) << s;
+    for (const SubContext& sub : model.sub_contexts) {
+        EXPECT_EQ(sub.hits, 0);
+        EXPECT_EQ(sub.child, -1);
+    }
+}
+
+TEST(SymbolModel, IncrementRotatesPastEqualCounts) {
+    SymbolModel model;
+    model.InitialiseModel();
+    // Entry 3 jumps ahead of 0, 1, 2, which keep their order behind it.
+    EXPECT_EQ(model.IncrementSymbol(3), 0u);
+    EXPECT_EQ(model.entries[0].symbol, 3);
+    EXPECT_EQ(model.entries[1].symbol, 0);
+    EXPECT_EQ(model.entries[2].symbol, 1);
+    EXPECT_EQ(model.entries[3].symbol, 2);
+    EXPECT_EQ(model.entries[4].symbol, 4);
+    // Now 5 (count 2 after this) ties with 3 and stays behind it.
+    EXPECT_EQ(model.IncrementSymbol(5), 1u);
+    EXPECT_EQ(model.entries[0].symbol, 3);
+    EXPECT_EQ(model.entries[1].symbol, 5);
+    EXPECT_EQ(model.entries[2].symbol, 0);
+    EXPECT_EQ(model.total, 259u);
+    for (uint32_t i = 1; i < model.entry_count; ++i) ASSERT_GE(model.entries[i - 1].count, model.entries[i].count);
+}
+
+TEST(SymbolModel, HalvesWhenTheTotalReachesTheLimit) {
+    SymbolModel model;
+    model.InitialiseModel();
+    model.sub_contexts[9].hits = 7;
+    for (int i = 0; i < 7934; ++i) model.IncrementSymbol(0);
+    EXPECT_EQ(model.total, 8191u);
+    EXPECT_EQ(model.entries[0].count, 7935);
+    model.IncrementSymbol(0);
+    EXPECT_EQ(model.entries[0].count, 3968);
+    EXPECT_EQ(model.entries[1].count, 1) << "a count of 1 stays 1";
+    EXPECT_EQ(model.total, 3968u + 256u);
+    EXPECT_EQ(model.sub_contexts[9].hits, 3);
+}
+
+TEST(SymbolModel, AddSymbolAtTheLimitStillHalvesLater) {
+    SymbolModel model;
+    model.InitialiseModel();
+    model.entry_count = 200;
+    model.total = 8191;
+    model.entries[0].count = static_cast<uint16_t>(8191 - 199);
+    EXPECT_TRUE(model.AddSymbol(300));
+    EXPECT_EQ(model.total, 8192u);
+    model.IncrementSymbol(0);
+    EXPECT_LT(model.total, 8192u) << "an increment past the limit halves";
+}
+
+TEST(SymbolModel, AddSymbolRefusesAFullModel) {
+    SymbolModel model;
+    model.InitialiseModel();
+    EXPECT_FALSE(model.AddSymbol(7));
+    EXPECT_EQ(model.entry_count, 257u);
+    EXPECT_EQ(model.total, 257u);
+}
+
+TEST(SymbolModel, EstimateIsSmallestDoublingToReachTheTotal) {
+    SymbolModel model;
+    model.InitialiseModel();
+    for (int i = 0; i < 255; ++i) model.IncrementSymbol(0);  // count 256, total 512
+    EXPECT_EQ(model.EstimateCodeBits(0), 1u);
+    EXPECT_EQ(model.EstimateCodeBits(1), 9u) << "1 << 9 reaches 512 exactly";
+    model.IncrementSymbol(0);
+    EXPECT_EQ(model.EstimateCodeBits(1), 10u);
+    EXPECT_EQ(model.FindSymbol(1000), -1);
+}
+
+TEST(ContextTreeBlock, GrowthCopiesTheParentsFrequentSymbols) {
+    auto block = std::make_unique<ContextTreeBlock>();
+    block->Reset();
+    SymbolModel& root = block->root;
+    for (int i = 0; i < 40; ++i) root.IncrementSymbol(static_cast<uint32_t>(root.FindSymbol('a')));
+    uint8_t ring[4] = {'a', 0, 0, 0};
+    block->Grow(&root, 0, 'a', ring, 1);
+    ASSERT_EQ(block->models_used, 1u);
+    EXPECT_EQ(root.sub_contexts['a' >> 1].child, 0);
+    const SymbolModel* child = block->pool_index[0];
+    ASSERT_EQ(child->entry_count, 2u);
+    EXPECT_EQ(child->entries[0].symbol, 'a');
+    EXPECT_EQ(child->entries[0].count, 41 >> 4);
+    EXPECT_EQ(child->entries[1].symbol, kEscapeSymbol);
+    EXPECT_EQ(child->total, 41u / 16 + 1);
+    uint32_t depth;
+    EXPECT_EQ(block->Descend(ring, 1, &depth), child);
+    EXPECT_EQ(depth, 1u);
+
+    // Deeper levels wait for more hits; a full pool grows no more.
+    block->Grow(block->pool_index[0], 1, 'a', ring, 1);
+    EXPECT_EQ(block->models_used, 1u);
+    block->models_used = kPoolModels;
+    block->Grow(&root, 0, 'b', ring, 1);
+    EXPECT_EQ(block->models_used, kPoolModels);
+}
