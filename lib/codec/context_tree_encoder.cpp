@@ -91,7 +91,11 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
                 // Only bytes already in the history may be copied.
                 uint32_t bound = (history_position_ - p - 1) & kHistoryMask;
                 uint32_t limit = bound < longest ? bound : longest;
-                if (limit <= copy_length) continue;
+                // Only a longer match can win, so its last byte is tried first.
+                if (limit <= copy_length ||
+                    ahead[copy_length] != history_[(p + 1 + copy_length) & kHistoryMask]) {
+                    continue;
+                }
                 uint32_t length = 0;
                 while (length < limit && ahead[length] == history_[(p + 1 + length) & kHistoryMask]) ++length;
                 if (length > copy_length) {

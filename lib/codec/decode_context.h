@@ -84,6 +84,7 @@ public:
 
     bool IsEndOfStream() const { return end_of_stream_ != 0; }
     uint32_t GetPaddingBits() const { return padding_bits_; }
+    const ContextTreeBlock* GetContextTree() const { return tree_; }
 
     struct ArithmeticRegisters {
         uint32_t code;

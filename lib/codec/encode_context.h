@@ -91,6 +91,7 @@ public:
     void EncodeModelSymbol(SymbolModel* model, int32_t symbol);
 
     uint32_t GetBufferCapacity() const { return capacity_; }
+    const ContextTreeBlock* GetContextTree() const { return tree_; }
 
 private:
     void StoreWord(uint32_t word);

@@ -4,6 +4,8 @@
 
 #include "core/hvb.h"
 #include "core/memory.h"
+#include "file/raw_file.h"
+#include "text/string.h"
 
 namespace {
 
@@ -43,16 +45,15 @@ const uint8_t* Offset(const uint8_t* base, uint32_t offset) {
     return reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(base) + offset);
 }
 
-// Narrow resource names hold only what the ASCII range of the ANSI code page
-// carries alike in every code page; anything else cannot be named by a narrow
-// string and is replaced.
-uint32_t NarrowFromWide(const uint8_t* units, uint32_t count, char* out) {
-    for (uint32_t i = 0; i < count; ++i) {
-        uint16_t u = Le16(units + 2 * i);
-        out[i] = u != 0 && u < 0x80 ? static_cast<char>(u) : '?';
-    }
-    out[count] = '\0';
-    return count;
+// A directory string as the ANSI code page spells it. The units in the image
+// need not be aligned, so they are copied out first.
+EString NarrowName(const uint8_t* units, uint32_t count) {
+    auto* wide = new WideChar[count + 1];
+    for (uint32_t i = 0; i < count; ++i) wide[i] = static_cast<WideChar>(Le16(units + 2 * i));
+    wide[count] = 0;
+    EString narrow(wide, static_cast<int32_t>(count));
+    delete[] wide;
+    return narrow;
 }
 
 // The file offset of a resource's data, or false when it does not lie inside
@@ -168,7 +169,7 @@ ResultCode EXEImageFileObject::OpenPEImageFile(HVBFileObject* source) {
         if (source->Read(section, sizeof section) != sizeof section) return MessageResult(kNotPEImage);
         found = std::memcmp(section, kResourceSectionName, 8) == 0;
     }
-    if (!found) return MessageResult(kNotPEImage);
+    if (!found || section_table > resource_header) return MessageResult(kNotPEImage);
 
     // The first resource data marks the end of the image head: everything
     // before it, directory included in the usual layout, is kept in memory.
@@ -215,9 +216,11 @@ ResultCode EXEImageFileObject::OpenPEImageFile(HVBFileObject* source) {
 ResultCode EXEImageFileObject::LoadPEImage(HVBFileObject* source, bool use_mapping) {
     Close();
     if (source == nullptr) return MessageResult(kNotPEImage);
-    if (use_mapping && source->DynamicCast("ERawFile") != nullptr) {
-        // Raw files become mappable once they expose their system handle.
-        return MessageResult(kMappingObjectFailed);
+    if (use_mapping) {
+        if (auto* raw = static_cast<ERawFile*>(source->DynamicCast("ERawFile"))) {
+            image_length_ = source->GetLength();
+            return MapRawFile(raw->GetHandle());
+        }
     }
     image_length_ = source->GetLength();
     if (image_length_ < 64) {
@@ -238,7 +241,7 @@ ResultCode EXEImageFileObject::LoadPEImage(HVBFileObject* source, bool use_mappi
     return ValidateLoadedImage();
 }
 
-ResultCode EXEImageFileObject::MapRawFile(plat::NativeFile file) {
+ResultCode EXEImageFileObject::MapRawFile(plat::FileHandle file) {
     mapping_ = plat::CreateReadOnlyMapping(file);
     if (mapping_ == nullptr) return MessageResult(kMappingObjectFailed);
     view_ = plat::MapWholeView(mapping_);
@@ -296,6 +299,8 @@ ResultCode EXEImageFileObject::FindResourceData(ResourceData* out, const char* t
                                                 uint16_t language) {
     if (resource_section_ == nullptr) return MessageResult(kNoResourceSection);
     const uint64_t root = Le32(resource_section_ + kPointerToRawData);
+    const EWideString wide_type(IsIntResource(type) ? "" : type);
+    const EWideString wide_name(IsIntResource(name) ? "" : name);
 
     auto directory = [&](uint32_t relative, Directory* dir) {
         const uint8_t* head = ImageBytes(root + relative, 16);
@@ -304,7 +309,7 @@ ResultCode EXEImageFileObject::FindResourceData(ResourceData* out, const char* t
         dir->entries = ImageBytes(root + relative + 16, static_cast<uint64_t>(dir->count) * 8);
         return dir->entries != nullptr;
     };
-    auto matches = [&](uint32_t name_field, const char* key) {
+    auto matches = [&](uint32_t name_field, const char* key, const EWideString& wanted) {
         if ((name_field & kHighBit) == 0) {
             return !IsIntResource(key) || name_field != reinterpret_cast<uintptr_t>(key) ? Match::No : Match::Yes;
         }
@@ -315,17 +320,17 @@ ResultCode EXEImageFileObject::FindResourceData(ResourceData* out, const char* t
         const uint32_t units = Le16(head);
         const uint8_t* text = ImageBytes(at + 2, 2ull * units);
         if (text == nullptr) return Match::Fault;
-        const auto* wanted = reinterpret_cast<const unsigned char*>(key);
+        if (wanted.GetLength() != units) return Match::No;
         for (uint32_t i = 0; i < units; ++i) {
-            if (wanted[i] == 0 || wanted[i] >= 0x80 || Le16(text + 2 * i) != wanted[i]) return Match::No;
+            if (Le16(text + 2 * i) != static_cast<uint16_t>(wanted.GetAt(static_cast<int32_t>(i)))) return Match::No;
         }
-        return wanted[units] == 0 ? Match::Yes : Match::No;
+        return Match::Yes;
     };
     // The first entry matching the key, by its offset field.
-    auto find = [&](const Directory& dir, const char* key, uint32_t* offset) {
+    auto find = [&](const Directory& dir, const char* key, const EWideString& wanted, uint32_t* offset) {
         for (uint32_t i = 0; i < dir.count; ++i) {
             const uint8_t* entry = dir.entries + 8 * i;
-            Match m = matches(Le32(entry), key);
+            Match m = matches(Le32(entry), key, wanted);
             if (m == Match::Fault) return Match::Fault;
             if (m == Match::Yes) {
                 *offset = Le32(entry + 4);
@@ -338,10 +343,10 @@ ResultCode EXEImageFileObject::FindResourceData(ResourceData* out, const char* t
     Directory dir;
     uint32_t offset = 0;
     if (!directory(0, &dir)) return MessageResult(kResourceDataNotFound);
-    Match m = find(dir, type, &offset);
+    Match m = find(dir, type, wide_type, &offset);
     if (m != Match::Yes) return MessageResult(m == Match::Fault ? kResourceDataNotFound : kTypeNotFound);
     if (!directory(offset & ~kHighBit, &dir)) return MessageResult(kResourceDataNotFound);
-    m = find(dir, name, &offset);
+    m = find(dir, name, wide_name, &offset);
     if (m != Match::Yes) return MessageResult(m == Match::Fault ? kResourceDataNotFound : kNameNotFound);
     if (!directory(offset & ~kHighBit, &dir)) return MessageResult(kResourceDataNotFound);
     const uint8_t* chosen = nullptr;
@@ -409,20 +414,16 @@ ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directo
         }
 
         const char* filter = walk.filter[level];
-        char* narrow = nullptr;
+        EString narrow;
         const char* key;
         if (name_field & kHighBit) {
             const uint64_t at = root + (name_field & ~kHighBit);
             const uint8_t* length = ImageBytes(at, 2);
             const uint8_t* text = length != nullptr ? ImageBytes(at + 2, 2ull * Le16(length)) : nullptr;
             if (text == nullptr) return MessageResult(kResourceDataNotFound);
-            narrow = new char[Le16(length) + 1u];
-            NarrowFromWide(text, Le16(length), narrow);
-            key = narrow;
-            if (filter != nullptr && (IsIntResource(filter) || std::strcmp(filter, narrow) != 0)) {
-                delete[] narrow;
-                continue;
-            }
+            narrow = NarrowName(text, Le16(length));
+            key = narrow.GetString();
+            if (filter != nullptr && (IsIntResource(filter) || std::strcmp(filter, key) != 0)) continue;
         } else {
             key = MakeIntResource(static_cast<uint16_t>(name_field));
             if (filter != nullptr && (!IsIntResource(filter) || reinterpret_cast<uintptr_t>(filter) != name_field))
@@ -430,7 +431,6 @@ ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directo
         }
         walk.key[level] = key;
         ResultCode result = EnumLevel(walk, level + 1, offset & ~kHighBit);
-        delete[] narrow;
         if (result != ResultSuccess) return result;
     }
     return ResultSuccess;

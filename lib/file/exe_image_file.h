@@ -86,7 +86,7 @@ protected:
 
 private:
     struct Walk;
-    ResultCode MapRawFile(plat::NativeFile file);
+    ResultCode MapRawFile(plat::FileHandle file);
     ResultCode ValidateLoadedImage();
     ResultCode EnumLevel(Walk& walk, int level, uint32_t directory);
 };

@@ -93,9 +93,12 @@ uint32_t EMemoryFile::Write(const void* buffer, uint32_t count) {
 uint32_t EMemoryFile::Seek(int32_t distance, uint32_t origin) {
     FileLock lock(this);
     uint32_t target = position_;
-    if (origin == FromBegin) target = static_cast<uint32_t>(distance);
-    else if (origin == FromCurrent) target = position_ + static_cast<uint32_t>(distance);
-    else if (origin == FromEnd) target = length_ + static_cast<uint32_t>(distance);
+    if (origin == FromBegin)
+        target = static_cast<uint32_t>(distance);
+    else if (origin == FromCurrent)
+        target = position_ + static_cast<uint32_t>(distance);
+    else if (origin == FromEnd)
+        target = length_ + static_cast<uint32_t>(distance);
     if (static_cast<int32_t>(target) < 0) target = 0;
     position_ = target;
     if (position_ > length_ && Owned() && buffer_ != nullptr) {

@@ -2,19 +2,15 @@
 // MapViewOfFile. The posix backend reproduces them with mmap.
 #pragma once
 
-#include <cstdint>
+#include "platform/file.h"
 
 namespace plat {
-
-// The system's handle of an open file: a Win32 HANDLE, or a POSIX descriptor
-// carried in the value.
-using NativeFile = intptr_t;
 
 struct FileMapping;
 
 // A read-only mapping of the whole file; null on failure (an empty file
 // cannot be mapped, as on Win32).
-FileMapping* CreateReadOnlyMapping(NativeFile file);
+FileMapping* CreateReadOnlyMapping(FileHandle file);
 // A view of the whole mapping; null on failure.
 const void* MapWholeView(FileMapping* mapping);
 void UnmapView(FileMapping* mapping, const void* view);

@@ -151,9 +151,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 char FoldUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Length of the character at i: 2 for a lead byte with a trail before the end.
-uint32_t CharSize(const char* text, uint32_t i, uint32_t length) {
-    return IsLead(text[i]) && i + 1 < length ? 2 : 1;
-}
+uint32_t CharSize(const char* text, uint32_t i, uint32_t length) { return IsLead(text[i]) && i + 1 < length ? 2 : 1; }
 
 }  // namespace
 
@@ -283,8 +281,10 @@ void EString::AssignWide(const WideChar* text, int32_t length) {
     const uint32_t u = static_cast<uint32_t>(n);
     if (!AllocString(u + u / 2 + 1)) return;
     if (u > 0) {
-        if (length < 0) plat::WideToAnsi(text, -1, text_, n + 1);
-        else plat::WideToAnsi(text, length, text_, n);
+        if (length < 0)
+            plat::WideToAnsi(text, -1, text_, n + 1);
+        else
+            plat::WideToAnsi(text, length, text_, n);
     }
     text_[u] = 0;
     length_ = u;

@@ -61,8 +61,10 @@ void EWideString::AssignAnsi(const char* text, int32_t length) {
     const uint32_t u = static_cast<uint32_t>(n);
     if (!AllocString(u + u / 2 + 1)) return;
     if (u > 0) {
-        if (length < 0) plat::AnsiToWide(text, -1, text_, n + 1);
-        else plat::AnsiToWide(text, length, text_, n);
+        if (length < 0)
+            plat::AnsiToWide(text, -1, text_, n + 1);
+        else
+            plat::AnsiToWide(text, length, text_, n);
     }
     text_[u] = 0;
     length_ = u;

@@ -193,8 +193,8 @@ TEST(RawFile, DuplicateByNameOrByHandle) {
     EXPECT_EQ(reopened->GetLength(), 10u);
 
     // On a handle: the duplicate shares the position with the source.
-    plat::FileHandle handle = plat::CreateFileHandle(path.c_str(), plat::kGenericRead,
-                                                     plat::kFileShareRead, plat::kOpenExisting);
+    plat::FileHandle handle =
+        plat::CreateFileHandle(path.c_str(), plat::kGenericRead, plat::kFileShareRead, plat::kOpenExisting);
     ASSERT_NE(handle, plat::InvalidFileHandle());
     ERawFile on_handle;
     ASSERT_EQ(on_handle.OpenHandle(handle, modeRead), ResultSuccess);

@@ -15,7 +15,8 @@ public:
     TempDir() {
         char buffer[512];
         const uint32_t n = plat::GetTempDirectory(sizeof buffer, buffer);
-        std::string base = n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string(".") + plat::PathSeparator();
+        std::string base =
+            n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string(".") + plat::PathSeparator();
         static int counter = 0;
         // Time, a stack address (randomised per process) and a counter keep
         // parallel runs apart.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "file/raw_file.h"
 #include "pe_support.h"
 
 namespace {
@@ -75,10 +77,11 @@ TEST(PEImageReal, ResourcesMatchObjdump) {
         for (std::string line; std::getline(listing, line);) expected.push_back(Split(line, '\t'));
         ASSERT_FALSE(expected.empty());
 
-        HostFile file(WineImage(sample));
-        ASSERT_TRUE(file.IsOpen());
+        ERawFile file;
+        ASSERT_EQ(file.Open(WineImage(sample).c_str(), modeRead | shareRead), ResultSuccess);
         RecordingImage loaded;
-        ASSERT_EQ(loaded.LoadPEImage(&file, false), ResultSuccess);
+        ASSERT_EQ(loaded.LoadPEImage(&file, true), ResultSuccess);
+        EXPECT_TRUE(loaded.IsMapped());
         ASSERT_EQ(loaded.EnumResources(nullptr, nullptr, 0), ResultSuccess);
         ASSERT_EQ(loaded.seen.size(), expected.size());
         for (size_t i = 0; i < expected.size(); ++i) {
@@ -221,7 +224,8 @@ TEST(PEImageLookup, NamesTypesAndLanguages) {
 TEST(PEImageLookup, LoadedImageDataAndFilteredEnumeration) {
     HostFile file(ArchiveImage(70001));
     RecordingImage image;
-    ASSERT_EQ(image.LoadPEImage(&file, false), ResultSuccess);
+    // Only a raw file can be mapped; anything else is copied.
+    ASSERT_EQ(image.LoadPEImage(&file, true), ResultSuccess);
     EXPECT_FALSE(image.IsMapped());
     EXPECT_EQ(image.GetImageMemoryLength(), image.GetImageLength());
     EXPECT_RESULT(image.OpenResource(kRcData, "IDR_ARCHIVE", 0), kNotOpened);
@@ -325,4 +329,58 @@ TEST(PEImageDamaged, HeadersAndDirectory) {
     ASSERT_EQ(far_image.LoadPEImage(&far, false), ResultSuccess);
     EXPECT_RESULT(far_image.FindResourceData(&data, kRcData, "IDR_ARCHIVE", 0), kResourceDataNotFound);
     EXPECT_RESULT(far_image.EnumResources(nullptr, nullptr, 0), kResourceDataNotFound);
+}
+
+// Names are UTF-16 in the image and narrow (the ANSI code page) in the calls.
+TEST(PEImageLookup, NonAsciiNames) {
+    std::vector<uint8_t> b = ReadHostFile(ArchiveImage(1));
+    const char16_t kOld[] = u"IDR_TWO";
+    std::vector<uint8_t> pattern;
+    for (char16_t c : std::u16string(kOld)) pattern.insert(pattern.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+    auto at = std::search(b.begin() + ResourceRawData(b), b.end(), pattern.begin(), pattern.end());
+    ASSERT_NE(at, b.end());
+    const size_t units = at - b.begin();
+    ASSERT_EQ(b[units - 2], 7);
+    b[units - 2] = 2;
+    const char16_t kNew[] = u"日本";
+    for (int i = 0; i < 2; ++i) {
+        b[units + 2 * i] = static_cast<uint8_t>(kNew[i]);
+        b[units + 2 * i + 1] = static_cast<uint8_t>(kNew[i] >> 8);
+    }
+    VectorFile file(modeRead, b);
+    RecordingImage image;
+    ASSERT_EQ(image.LoadPEImage(&file, false), ResultSuccess);
+    ResourceData data{};
+    ASSERT_EQ(image.FindResourceData(&data, kRcData, "日本", 0x0411), ResultSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data), data.size), "japanese");
+    EXPECT_RESULT(image.FindResourceData(&data, kRcData, "日", 0), kNameNotFound);
+    EXPECT_RESULT(image.FindResourceData(&data, kRcData, "IDR_TWO", 0), kNameNotFound);
+    ASSERT_EQ(image.EnumResources(nullptr, "日本", 0), ResultSuccess);
+    ASSERT_EQ(image.seen.size(), 2u);
+    EXPECT_EQ(image.seen[0].name, "=日本");
+}
+
+TEST(PEImageMapped, RawFilesAreMapped) {
+    ERawFile raw;
+    EXEImageFileObject image;
+    // Closed: there is no handle to map.
+    EXPECT_RESULT(image.LoadPEImage(&raw, true), "ファイルマッピングオブジェクトの生成に失敗しました。");
+    image.Close();
+
+    ASSERT_EQ(raw.Open(ArchiveImage(70001).c_str(), modeRead | shareRead), ResultSuccess);
+    ASSERT_EQ(image.LoadPEImage(&raw, true), ResultSuccess);
+    EXPECT_TRUE(image.IsMapped());
+    ResourceData data{};
+    ASSERT_EQ(image.FindResourceData(&data, kRcData, "IDR_ARCHIVE", 0), ResultSuccess);
+    ASSERT_EQ(data.size, 70001u);
+    for (uint32_t i = 0; i < data.size; ++i) ASSERT_EQ(data.data[i], PayloadByte(i, 70001)) << i;
+    image.Close();
+    image.Close();
+    EXPECT_EQ(image.GetImage(), nullptr);
+
+    const std::string empty = TestDataDir() + "/empty.bin";
+    ASSERT_EQ(raw.Open(HostPath(empty).c_str(), modeCreate | modeRead | modeWrite), ResultSuccess);
+    EXPECT_RESULT(image.LoadPEImage(&raw, true), "ファイルマッピングオブジェクトの生成に失敗しました。");
+    // Copied, the same file is simply too short.
+    EXPECT_RESULT(image.LoadPEImage(&raw, false), kNotPEImage);
 }

@@ -1,11 +1,11 @@
 // Cross-checks of the CP932 conversion against the iconv command.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
-#include <unistd.h>
 
 #include "platform/codepage.h"
 #include "text/cp932_vectors.h"
@@ -19,8 +19,8 @@ std::string RunIconv(const std::string& from, const std::string& to, const std::
     if (fd < 0) return "<failed>";
     const bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
     close(fd);
-    std::string command = "iconv " + std::string(skip_invalid ? "-c " : "") + "-f " + from + " -t " + to + " " +
-                          path + " 2>/dev/null";
+    std::string command =
+        "iconv " + std::string(skip_invalid ? "-c " : "") + "-f " + from + " -t " + to + " " + path + " 2>/dev/null";
     std::string out;
     FILE* pipe = written ? popen(command.c_str(), "r") : nullptr;
     if (pipe != nullptr) {
@@ -113,9 +113,12 @@ TEST(CodePageIconv, EveryWideCharacter) {
         const int n = plat::WideToAnsi(&unit, 1, bytes, 2, &used_default);
         const std::string mine = used_default ? std::string() : std::string(bytes, n);
         if (mine == theirs) continue;
-        if (theirs.empty()) ++best_fit;
-        else if (mine.empty() && refused.count(u)) ++refusals;
-        else ++other;
+        if (theirs.empty())
+            ++best_fit;
+        else if (mine.empty() && refused.count(u))
+            ++refusals;
+        else
+            ++other;
     }
     EXPECT_EQ(other, 0u);
     EXPECT_EQ(refusals, 5u);

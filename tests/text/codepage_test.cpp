@@ -1,9 +1,10 @@
+#include "platform/codepage.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
 #include "text/cp932_vectors.h"
 #include "text/string.h"
 
@@ -73,9 +74,15 @@ TEST(CodePage, LeadBytes) {
 
 TEST(CodePage, TerminatorAndBufferRules) {
     // -1 converts and counts the terminator.
-    EXPECT_EQ(plat::AnsiToWide("\x82\xA0" "a", -1, nullptr, 0), 3);
+    EXPECT_EQ(plat::AnsiToWide("\x82\xA0"
+                               "a",
+                               -1, nullptr, 0),
+              3);
     WideChar w[3];
-    EXPECT_EQ(plat::AnsiToWide("\x82\xA0" "a", -1, w, 3), 3);
+    EXPECT_EQ(plat::AnsiToWide("\x82\xA0"
+                               "a",
+                               -1, w, 3),
+              3);
     EXPECT_EQ(w[2], 0);
     // Too small a buffer fails without writing past it.
     WideChar small[2] = {0x1111, 0x2222};

@@ -1,12 +1,14 @@
+#include "text/string.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "text/string.h"
-
 namespace {
 
-std::string Text(const EString& s) { return s.GetString() == nullptr ? "<null>" : std::string(s.GetString(), s.GetLength()); }
+std::string Text(const EString& s) {
+    return s.GetString() == nullptr ? "<null>" : std::string(s.GetString(), s.GetLength());
+}
 
 }  // namespace
 
@@ -104,6 +106,7 @@ TEST(String, Numbers) {
     EXPECT_EQ(Text(EString(12.0, 12)), "12.000000000000");
     EXPECT_EQ(Text(EString(123456789.0, 12)), "0.0") << "beyond the 64-bit scaled range";
     EXPECT_EQ(Text(EString(0.1, 0)), "0.1");
+    EXPECT_EQ(Text(EString(1.0, 25)), "1.000000000000000000") << "decimals stop at 18";
 
     EWideString wide(-42, 0);
     EXPECT_EQ(wide.Compare(HVB_WTEXT("-42")), 0);
@@ -163,12 +166,19 @@ TEST(String, EditsKeepDoubleByteCharacters) {
     mixed.MakeLower();
     EXPECT_EQ(Text(mixed), "a\x83\x61z\x83\x41");
 
-    EString rev("ab\x82\xA0" "c\x95\x5C");
+    EString rev(
+        "ab\x82\xA0"
+        "c\x95\x5C");
     rev.Reverse();
-    EXPECT_EQ(Text(rev), "\x95\x5C" "c\x82\xA0" "ba");
+    EXPECT_EQ(Text(rev),
+              "\x95\x5C"
+              "c\x82\xA0"
+              "ba");
     EString lone("a\x82");  // a lead byte without a trail is a character of its own
     lone.Reverse();
-    EXPECT_EQ(Text(lone), "\x82" "a");
+    EXPECT_EQ(Text(lone),
+              "\x82"
+              "a");
 }
 
 TEST(String, PathParts) {

@@ -83,10 +83,14 @@ FileHandle CreateFileHandle(const char* path, uint32_t access, uint32_t, uint32_
     const bool read = (access & kGenericRead) != 0;
     const bool write = (access & kGenericWrite) != 0;
     int flags = O_CLOEXEC;
-    if (read && write) flags |= O_RDWR;
-    else if (write) flags |= O_WRONLY;
-    else if (read) flags |= O_RDONLY;
-    else flags |= O_PATH;  // no access rights: the file can be named but not read or written
+    if (read && write)
+        flags |= O_RDWR;
+    else if (write)
+        flags |= O_WRONLY;
+    else if (read)
+        flags |= O_RDONLY;
+    else
+        flags |= O_PATH;  // no access rights: the file can be named but not read or written
     if (disposition == kCreateAlways) {
         if (write) {
             flags |= O_CREAT | O_TRUNC;

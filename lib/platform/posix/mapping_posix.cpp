@@ -16,11 +16,12 @@ struct FileMapping {
     size_t size;
 };
 
-FileMapping* CreateReadOnlyMapping(NativeFile file) {
+FileMapping* CreateReadOnlyMapping(FileHandle file) {
+    const int source = static_cast<int>(reinterpret_cast<intptr_t>(file));
     struct stat st;
-    if (fstat(static_cast<int>(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return nullptr;
+    if (source < 0 || fstat(source, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return nullptr;
     if (static_cast<unsigned long long>(st.st_size) > 0xFFFFFFFFull) return nullptr;
-    int fd = fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0);
+    int fd = fcntl(source, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     auto* mapping = new (std::nothrow) FileMapping{fd, static_cast<size_t>(st.st_size)};
     if (mapping == nullptr) close(fd);

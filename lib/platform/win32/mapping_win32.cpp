@@ -4,8 +4,8 @@
 
 namespace plat {
 
-FileMapping* CreateReadOnlyMapping(NativeFile file) {
-    HANDLE mapping = CreateFileMappingA(reinterpret_cast<HANDLE>(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
+FileMapping* CreateReadOnlyMapping(FileHandle file) {
+    HANDLE mapping = CreateFileMappingA(static_cast<HANDLE>(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
     return reinterpret_cast<FileMapping*>(mapping);
 }
 

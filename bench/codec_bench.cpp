@@ -1,0 +1,203 @@
+// Context-tree coder against the usual command-line compressors on one
+// corpus of real files, measured side by side in one run.
+//
+//   codec_bench [file...]          default: text, binaries and Wine DLLs
+//   codec_bench --decode-only [file...]
+//                                  encodes once, then decodes once; for
+//                                  instruction counts under callgrind
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+#include "bench_clock.h"
+#include "codec/decode_context.h"
+#include "codec/encode_context.h"
+#include "core/hvb.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char* const kDefaultCorpus[] = {
+    "/usr/share/common-licenses/GPL-3",
+    "/usr/share/vim/vim90/doc/options.txt",
+    "/usr/share/vim/vim90/doc/version7.txt",
+    "/usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll",
+    "/usr/lib/i386-linux-gnu/wine/i386-windows/msvcrt.dll",
+    "/usr/bin/bash",
+};
+
+class MemorySink : public TOLMAEncodeContext {
+public:
+    explicit MemorySink(Bytes* out) : TOLMAEncodeContext(16384), out_(out) {}
+    uint32_t WriteNextData(const void* data, uint32_t count) override {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        out_->insert(out_->end(), p, p + count);
+        return count;
+    }
+
+private:
+    Bytes* out_;
+};
+
+class MemorySource : public TOLMADecodeContext {
+public:
+    explicit MemorySource(const Bytes& in) : TOLMADecodeContext(65536), in_(in) {}
+    uint32_t ReadNextData(void* destination, uint32_t count) override {
+        size_t n = in_.size() - position_;
+        if (n > count) n = count;
+        std::memcpy(destination, in_.data() + position_, n);
+        position_ += n;
+        return static_cast<uint32_t>(n);
+    }
+
+private:
+    const Bytes& in_;
+    size_t position_ = 0;
+};
+
+bool AppendFile(const char* path, Bytes* corpus) {
+#if defined(_WIN32)
+    std::string name = path[0] == '/' ? std::string("Z:") + path : std::string(path);
+#else
+    std::string name = path;
+#endif
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) return false;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) corpus->insert(corpus->end(), chunk, chunk + n);
+    std::fclose(file);
+    return true;
+}
+
+Bytes Encode(const Bytes& plain) {
+    Bytes coded;
+    coded.reserve(plain.size());
+    MemorySink sink(&coded);
+    sink.PrepareContextTreeEncoding(ContextTreeCopies);
+    sink.EncodeContextTreeBytes(plain.data(), static_cast<uint32_t>(plain.size()));
+    sink.FinishArithmeticEncoding();
+    return coded;
+}
+
+// Whole-entry decoding as the archive does it: steps of 16 KiB.
+bool Decode(const Bytes& coded, Bytes* plain) {
+    MemorySource source(coded);
+    source.PrepareContextTreeDecoding();
+    size_t done = 0;
+    while (done < plain->size()) {
+        uint32_t n = static_cast<uint32_t>(plain->size() - done < 16384 ? plain->size() - done : 16384);
+        if (source.DecodeContextTreeBytes(plain->data() + done, n) != n) return false;
+        done += n;
+    }
+    return true;
+}
+
+#if !defined(_WIN32)
+struct ToolResult {
+    double ratio, compress_seconds, decompress_seconds;
+};
+
+bool RunTool(const char* tool, const char* level, const std::string& input, ToolResult* result, size_t size) {
+    std::string packed = input + "." + tool;
+    std::string compress = std::string(tool) + " " + level + " -c " + input + " > " + packed;
+    std::string decompress = std::string(tool) + " -d -c " + packed + " > /dev/null";
+    double t0 = BenchSeconds();
+    if (std::system(compress.c_str()) != 0) return false;
+    double t1 = BenchSeconds();
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        double s = BenchSeconds();
+        if (std::system(decompress.c_str()) != 0) return false;
+        double e = BenchSeconds() - s;
+        if (e < best) best = e;
+    }
+    FILE* f = std::fopen(packed.c_str(), "rb");
+    if (f == nullptr) return false;
+    std::fseek(f, 0, SEEK_END);
+    long packed_size = std::ftell(f);
+    std::fclose(f);
+    std::remove(packed.c_str());
+    result->ratio = static_cast<double>(packed_size) / static_cast<double>(size);
+    result->compress_seconds = t1 - t0;
+    result->decompress_seconds = best;
+    return true;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    zmrInitializeLibrary();
+    bool decode_only = argc > 1 && std::strcmp(argv[1], "--decode-only") == 0;
+    int first = decode_only ? 2 : 1;
+    Bytes corpus;
+    if (argc > first) {
+        for (int i = first; i < argc; ++i) {
+            if (!AppendFile(argv[i], &corpus)) std::fprintf(stderr, "cannot read %s\n", argv[i]);
+        }
+    } else {
+        for (const char* path : kDefaultCorpus) AppendFile(path, &corpus);
+    }
+    if (corpus.empty()) {
+        std::fprintf(stderr, "empty corpus\n");
+        return 1;
+    }
+    const double mib = static_cast<double>(corpus.size()) / (1024.0 * 1024.0);
+
+    double t0 = BenchSeconds();
+    Bytes coded = Encode(corpus);
+    double encode_seconds = BenchSeconds() - t0;
+    Bytes plain(corpus.size());
+    if (decode_only) {
+        bool ok = Decode(coded, &plain) && plain == corpus;
+        std::printf("decoded %zu bytes from %zu: %s\n", corpus.size(), coded.size(), ok ? "ok" : "MISMATCH");
+        return ok ? 0 : 1;
+    }
+    double decode_seconds = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        double s = BenchSeconds();
+        bool ok = Decode(coded, &plain);
+        double e = BenchSeconds() - s;
+        if (!ok || plain != corpus) {
+            std::printf("round trip FAILED\n");
+            return 1;
+        }
+        if (e < decode_seconds) decode_seconds = e;
+    }
+    double ratio = static_cast<double>(coded.size()) / static_cast<double>(corpus.size());
+    std::printf("corpus %.2f MiB\n", mib);
+    std::printf("%-12s %8s %12s %12s\n", "coder", "ratio", "enc MiB/s", "dec MiB/s");
+    std::printf("%-12s %8.4f %12.2f %12.2f\n", "context-tree", ratio, mib / encode_seconds, mib / decode_seconds);
+
+#if !defined(_WIN32)
+    std::string input = "/tmp/codec_bench_corpus." + std::to_string(static_cast<long>(getpid()));
+    FILE* f = std::fopen(input.c_str(), "wb");
+    if (f == nullptr) return 1;
+    std::fwrite(corpus.data(), 1, corpus.size(), f);
+    std::fclose(f);
+    struct {
+        const char* tool;
+        const char* level;
+    } tools[] = {{"bzip2", "-9"}, {"xz", "-6"}, {"gzip", "-9"}};
+    for (auto& t : tools) {
+        ToolResult r;
+        if (!RunTool(t.tool, t.level, input, &r, corpus.size())) {
+            std::printf("%-12s unavailable\n", t.tool);
+            continue;
+        }
+        std::printf("%-12s %8.4f %12.2f %12.2f   ours: size x%.3f, decode speed x%.3f\n", (std::string(t.tool) + " " + t.level).c_str(),
+                    r.ratio, mib / r.compress_seconds, mib / r.decompress_seconds, ratio / r.ratio,
+                    (mib / decode_seconds) / (mib / r.decompress_seconds));
+    }
+    std::remove(input.c_str());
+#endif
+    return 0;
+}

@@ -1,0 +1,294 @@
+// The archive tool as a user runs it: a separate process whose exit status,
+// output and files are checked.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tolma_archive/archive_support.h"
+#include "tool_system.h"
+#include "unicode.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+const char kSep = tool::NativeSeparator();
+
+// A CP932 text as the system spells names.
+std::string Native(const std::string& cp932) {
+    std::string native;
+    EXPECT_TRUE(tool::ArchiveToNative(cp932, &native));
+    return native;
+}
+
+std::string Quote(const std::string& s) {
+#if defined(_WIN32)
+    return "\"" + s + "\"";
+#else
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+#endif
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+std::string ReadText(const std::string& path) {
+    const Bytes b = ReadHostFile(path);
+    std::string text;
+    for (uint8_t c : b)
+        if (c != '\r') text += static_cast<char>(c);
+    return text;
+}
+
+void RemoveTree(const std::string& path) {
+    std::vector<tool::DirectoryItem> items;
+    if (tool::ListDirectory(path, &items)) {
+        for (const auto& item : items) {
+            const std::string full = path + kSep + item.name;
+            if (item.kind == tool::PathKind::Directory) RemoveTree(full);
+            else tool::RemoveFile(full);
+        }
+    }
+    plat::RemoveDirectoryPath(path.c_str());
+}
+
+// Every file below a directory, by relative native path, with its bytes.
+void Snapshot(const std::string& root, const std::string& prefix, std::map<std::string, Bytes>* files) {
+    std::vector<tool::DirectoryItem> items;
+    ASSERT_TRUE(tool::ListDirectory(root, &items)) << root;
+    for (const auto& item : items) {
+        const std::string full = root + kSep + item.name;
+        if (item.kind == tool::PathKind::Directory) {
+            (*files)[prefix + item.name + "/"] = {};
+            Snapshot(full, prefix + item.name + "/", files);
+        } else {
+            (*files)[prefix + item.name] = ReadHostFile(full);
+        }
+    }
+}
+
+class TolmaTool : public testing::Test {
+protected:
+    void SetUp() override {
+        char buffer[512];
+        const uint32_t n = plat::GetTempDirectory(sizeof buffer, buffer);
+        ASSERT_TRUE(n > 0 && n < sizeof buffer);
+        static int counter = 0;
+        dir_ = std::string(buffer, n) + "tolma-test-" + std::to_string(std::time(nullptr) % 100000) + "-" +
+               std::to_string(reinterpret_cast<uintptr_t>(&counter) % 9973) + "-" + std::to_string(++counter);
+        ASSERT_TRUE(tool::MakeDirectory(dir_));
+        const char* tool_path = std::getenv("HVB_TOLMA");
+        ASSERT_NE(tool_path, nullptr);
+        tool_ = HostPath(tool_path);
+    }
+    void TearDown() override { RemoveTree(dir_); }
+
+    std::string Path(const std::string& name) const { return dir_ + kSep + name; }
+
+    // Runs the tool with the arguments (quoted here); the exit status.
+    int Run(const std::vector<std::string>& arguments) {
+        std::string command = Quote(tool_);
+        for (const std::string& a : arguments) command += " " + Quote(a);
+        command += " >" + Quote(Path("stdout.txt")) + " 2>" + Quote(Path("stderr.txt"));
+#if defined(_WIN32)
+        // The command processor strips one pair of quotes around it all.
+        const int status = std::system(("\"" + command + "\"").c_str());
+#else
+        const int status = std::system(command.c_str());
+        if (status != -1 && WIFEXITED(status)) {
+            out = ReadText(Path("stdout.txt"));
+            err = ReadText(Path("stderr.txt"));
+            return WEXITSTATUS(status);
+        }
+#endif
+        out = ReadText(Path("stdout.txt"));
+        err = ReadText(Path("stderr.txt"));
+        return status;
+    }
+
+    // A tree of sample files below `root`.
+    void MakeTree(const std::string& root) {
+        ASSERT_TRUE(tool::MakeDirectory(root));
+        ASSERT_TRUE(tool::MakeDirectory(root + kSep + "sub"));
+        ASSERT_TRUE(tool::MakeDirectory(root + kSep + "sub" + kSep + "deeper"));
+        ASSERT_TRUE(tool::MakeDirectory(root + kSep + "void"));
+        ASSERT_TRUE(tool::MakeDirectory(root + kSep + Native("表")));
+        WriteFile(root + kSep + "empty", {});
+        WriteFile(root + kSep + "exact.bin", PatternBytes(16384, 1));
+        WriteFile(root + kSep + "sub" + kSep + "over.bin", PatternBytes(16385, 2));
+        WriteFile(root + kSep + "sub" + kSep + "deeper" + kSep + "big.bin", PatternBytes(1 << 20, 3));
+        WriteFile(root + kSep + Native("表") + kSep + Native("日本語.txt"), {'j', 'p'});
+    }
+
+    std::string dir_;
+    std::string tool_;
+    std::string out, err;
+};
+
+}  // namespace
+
+TEST_F(TolmaTool, RoundTripEveryEncoding) {
+    MakeTree(Path("src"));
+    std::map<std::string, Bytes> source;
+    Snapshot(Path("src"), "", &source);
+    for (const char* encoding : {"raw", "tolma_code", "bshf_crypt", "tolma_crypt"}) {
+        SCOPED_TRACE(encoding);
+        const std::string archive = Path(std::string(encoding) + ".arc");
+        const std::string dest = Path(std::string("out-") + encoding);
+        ASSERT_EQ(Run({"create", archive, Path("src"), "--encoding", encoding, "--password", "pw"}), 0) << err;
+        ASSERT_EQ(Run({"verify", archive, "--password", "pw"}), 0) << out << err;
+        EXPECT_NE(out.find("5 files checked, 0 failures"), std::string::npos) << out;
+        ASSERT_EQ(Run({"extract", archive, dest, "--password", "pw"}), 0) << err;
+        std::map<std::string, Bytes> extracted;
+        Snapshot(dest, "", &extracted);
+        EXPECT_TRUE(extracted == source);
+
+        ASSERT_EQ(Run({"list", archive}), 0) << err;
+        EXPECT_NE(out.find("     1048576  00000000    " + std::string(encoding)), std::string::npos) << out;
+        // Shift-JIS names reach the terminal as UTF-8.
+        EXPECT_NE(out.find(tool::AnsiToUtf8("表\\日本語.txt")), std::string::npos) << out;
+        EXPECT_NE(out.find("sub\\deeper\\\n"), std::string::npos) << out;
+
+        ASSERT_EQ(Run({"cat", archive, "sub/over.bin", "--password", "pw"}), 0) << err;
+        EXPECT_EQ(ReadHostFile(Path("stdout.txt")), PatternBytes(16385, 2));
+    }
+    // A wrong password is a failure, not garbage on disk.
+    EXPECT_EQ(Run({"verify", Path("tolma_crypt.arc"), "--password", "nope"}), 1);
+    EXPECT_NE(out.find("FAILED"), std::string::npos);
+    EXPECT_EQ(Run({"extract", Path("bshf_crypt.arc"), Path("wrong"), "sub/over.bin"}), 1);
+    EXPECT_EQ(tool::GetPathKind(Path("wrong") + kSep + "sub" + kSep + "over.bin"), tool::PathKind::None);
+}
+
+TEST_F(TolmaTool, ExtractsSelectedPathsAndKeepsExistingFiles) {
+    MakeTree(Path("src"));
+    const std::string archive = Path("a.arc");
+    ASSERT_EQ(Run({"create", archive, Path("src")}), 0) << err;
+    const std::string dest = Path("dest");
+    ASSERT_EQ(Run({"extract", archive, dest, "SUB/deeper", "empty"}), 0) << err;
+    std::map<std::string, Bytes> got;
+    Snapshot(dest, "", &got);
+    EXPECT_EQ(got.size(), 4u);
+    EXPECT_EQ(got["sub/deeper/big.bin"], PatternBytes(1 << 20, 3));
+    EXPECT_TRUE(got.count("empty"));
+
+    WriteFile(dest + kSep + "empty", {'k', 'e', 'p', 't'});
+    EXPECT_EQ(Run({"extract", archive, dest, "empty"}), 1);
+    EXPECT_NE(err.find("use --force"), std::string::npos) << err;
+    EXPECT_EQ(ReadHostFile(dest + kSep + "empty"), (Bytes{'k', 'e', 'p', 't'}));
+    EXPECT_EQ(Run({"extract", archive, dest, "empty", "--force"}), 0) << err;
+    EXPECT_EQ(ReadHostFile(dest + kSep + "empty"), Bytes());
+    EXPECT_EQ(Run({"extract", archive, dest, "missing"}), 1);
+    EXPECT_NE(err.find("not found"), std::string::npos) << err;
+}
+
+TEST_F(TolmaTool, ReadsTheArchiveOfAPEImage) {
+    const std::string image = HostPath(TestDataDir() + "/archive_image.exe");
+    Bytes pattern(70001);
+    for (uint32_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 131 + (i >> 8) * 7 + 5);
+    for (bool flag : {false, true}) {
+        SCOPED_TRACE(flag);
+        std::vector<std::string> extra;
+        if (flag) extra.push_back("--pe");
+        auto with = [&](std::vector<std::string> a) {
+            a.insert(a.end(), extra.begin(), extra.end());
+            return a;
+        };
+        ASSERT_EQ(Run(with({"list", image})), 0) << err;
+        EXPECT_NE(out.find("       70001  00000020    raw"), std::string::npos) << out;
+        ASSERT_EQ(Run(with({"verify", image})), 0) << err;
+        const std::string dest = Path(flag ? "pe-flag" : "pe-auto");
+        ASSERT_EQ(Run(with({"extract", image, dest})), 0) << err;
+        std::map<std::string, Bytes> got;
+        Snapshot(dest, "", &got);
+        const std::string readme = "hello from the image\n";
+        EXPECT_EQ(got["readme.txt"], Bytes(readme.begin(), readme.end()));
+        EXPECT_EQ(got["data/bytes.bin"], pattern);
+        EXPECT_TRUE(got.count("data/deeper/empty"));
+        ASSERT_EQ(Run(with({"cat", image, "data\\bytes.bin"})), 0) << err;
+        EXPECT_EQ(ReadHostFile(Path("stdout.txt")), pattern);
+    }
+    // A plain archive named as a PE image, and a PE image without one.
+    WriteFile(Path("plain.arc"), MakeArchive({File("x", {1})}));
+    EXPECT_EQ(Run({"list", Path("plain.arc"), "--pe"}), 3);
+    const std::string without = "/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe";
+    if (tool::GetPathKind(without) == tool::PathKind::File || tool::GetPathKind(HostPath(without)) == tool::PathKind::File) {
+        EXPECT_EQ(Run({"list", HostPath(without)}), 3);
+        EXPECT_NE(err.find("holds no archive resource"), std::string::npos) << err;
+    }
+}
+
+TEST_F(TolmaTool, RefusesNamesThatLeaveTheDestination) {
+    TreeItem parent = Dir("..", {File("x.txt", {1})});
+    const Bytes archive = MakeArchive({
+        File("ok.txt", {'o', 'k'}),
+        File(".", {1}),
+        File("..\\up.txt", {2}),
+        File("../up2.txt", {3}),
+        File("/abs.txt", {4}),
+        File("C:drive.txt", {5}),
+        File("ctl\x01.txt", {6}),
+        File("", {7}),
+        parent,
+        Dir("sub", {File("in.txt", {'i', 'n'}), File("..\\..\\deep.txt", {8})}),
+    });
+    WriteFile(Path("unsafe.arc"), archive);
+    ASSERT_TRUE(tool::MakeDirectory(Path("box")));
+    const std::string dest = Path("box") + kSep + "dest";
+    EXPECT_EQ(Run({"extract", Path("unsafe.arc"), dest}), 1);
+    for (const char* shown : {"'.'", "'..'", "'..\\up.txt'", "'../up2.txt'", "'/abs.txt'", "'C:drive.txt'",
+                              "'ctl\\x01.txt'", "''", "'sub\\..\\..\\deep.txt'"})
+        EXPECT_NE(err.find(std::string("refusing ") + shown), std::string::npos) << shown << "\n" << err;
+    std::map<std::string, Bytes> box;
+    Snapshot(Path("box"), "", &box);
+    std::map<std::string, Bytes> expected = {
+        {"dest/", {}}, {"dest/ok.txt", {'o', 'k'}}, {"dest/sub/", {}}, {"dest/sub/in.txt", {'i', 'n'}}};
+    EXPECT_TRUE(box == expected);
+    std::vector<tool::DirectoryItem> top;
+    ASSERT_TRUE(tool::ListDirectory(dir_, &top));
+    for (const auto& item : top)
+        for (const char* escaped : {"up", "abs", "drive", "deep", "x.txt"})
+            EXPECT_EQ(item.name.find(escaped), std::string::npos) << item.name;
+}
+
+TEST_F(TolmaTool, DamageAndUsage) {
+    Bytes b = MakeArchive({File("f.bin", PatternBytes(50000, 4), TOLMA_ENCODING_CODE), File("g", {1})});
+    b[b.size() - 3000] ^= 0x10;
+    WriteFile(Path("damaged.arc"), b);
+    EXPECT_EQ(Run({"verify", Path("damaged.arc")}), 1);
+    EXPECT_NE(out.find("FAILED f.bin"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 files checked, 1 failures"), std::string::npos) << out;
+    EXPECT_EQ(Run({"extract", Path("damaged.arc"), Path("d")}), 1);
+    EXPECT_EQ(tool::GetPathKind(Path("d") + kSep + "f.bin"), tool::PathKind::None);
+    EXPECT_EQ(tool::GetPathKind(Path("d") + kSep + "g"), tool::PathKind::File);
+    EXPECT_EQ(Run({"cat", Path("damaged.arc"), "f.bin"}), 1);
+
+    WriteFile(Path("truncated.arc"), Bytes(b.begin(), b.begin() + 70));
+    EXPECT_EQ(Run({"list", Path("truncated.arc")}), 3);
+    EXPECT_EQ(Run({"list", Path("absent.arc")}), 3);
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_EQ(Run({"frobnicate"}), 2);
+    EXPECT_EQ(Run({"list"}), 2);
+    EXPECT_NE(err.find("usage: tolma list"), std::string::npos) << err;
+    EXPECT_EQ(Run({"create", Path("x.arc"), dir_, "--encoding", "zip"}), 2);
+    EXPECT_EQ(Run({"list", Path("damaged.arc"), "--bogus"}), 2);
+    for (const char* command : {"create", "list", "extract", "cat", "verify"}) {
+        EXPECT_EQ(Run({command, "--help"}), 0);
+        EXPECT_EQ(out.rfind(std::string("usage: tolma ") + command, 0), 0u) << out;
+    }
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out.find("exit status"), std::string::npos);
+}

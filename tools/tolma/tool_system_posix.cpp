@@ -1,0 +1,91 @@
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "tool_system.h"
+#include "unicode.h"
+
+namespace tool {
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryItem>* items) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return false;
+    items->clear();
+    while (dirent* d = readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string full = path + "/" + name;
+        struct stat st;
+        PathKind kind = GetPathKind(full);
+        if (kind == PathKind::Link && stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) kind = PathKind::File;
+        items->push_back({name, kind});
+    }
+    closedir(dir);
+    std::sort(items->begin(), items->end(),
+              [](const DirectoryItem& a, const DirectoryItem& b) { return a.name < b.name; });
+    return true;
+}
+
+PathKind GetPathKind(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return PathKind::None;
+    if (S_ISLNK(st.st_mode)) return PathKind::Link;
+    if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+    if (S_ISREG(st.st_mode)) return PathKind::File;
+    return PathKind::Other;
+}
+
+bool GetFileInfo(const std::string& path, uint64_t* size, uint64_t* write_time) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + 11644473600LL;
+    *write_time = seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000u + st.st_mtim.tv_nsec / 100;
+    return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && GetPathKind(path) == PathKind::Directory;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+char NativeSeparator() { return '/'; }
+
+bool IsReservedName(const std::string&) { return false; }
+
+bool NativeToArchive(const std::string& native, std::string* archive) {
+    WideText wide;
+    return Utf8ToWide(native, &wide) && WideToAnsiText(wide, archive);
+}
+
+bool ArchiveToNative(const std::string& archive, std::string* native) {
+    WideText wide;
+    if (!AnsiToWideText(archive, &wide)) return false;
+    // A byte the code page cannot read becomes the default character;
+    // refuse rather than write a name other than the stored one.
+    for (WideChar c : wide)
+        if (c == plat::kWideDefaultChar) return false;
+    *native = WideToUtf8(wide);
+    return true;
+}
+
+bool ArgumentToArchive(const char* argument, std::string* archive) { return NativeToArchive(argument, archive); }
+
+void PrintOut(const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
+
+void PrintError(const std::string& utf8) {
+    std::fflush(stdout);
+    std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+}
+
+bool WriteOut(const void* data, uint32_t count) { return std::fwrite(data, 1, count, stdout) == count; }
+
+bool ErrorIsTerminal() { return isatty(2) != 0; }
+
+}  // namespace tool
