@@ -230,8 +230,17 @@ int main(int argc, char** argv) {
         "Partial=@INSTDI\r\n"
         "[End]\r\n"
         "unterminated @INSTDIR";
+    // One line longer than the tool's 1024-byte line buffer goes before the
+    // last line.
+    char template_text[2048];
+    const char* last = std::strstr(kTemplate, "[End]");
+    uint32_t used = static_cast<uint32_t>(last - kTemplate);
+    std::memcpy(template_text, kTemplate, used);
+    used += static_cast<uint32_t>(std::snprintf(template_text + used, sizeof template_text - used, "Long="));
+    for (int i = 0; i < 1100; ++i) template_text[used++] = 'L';
+    used += static_cast<uint32_t>(std::snprintf(template_text + used, sizeof template_text - used, "@INSTDIR\r\n%s", last));
     Join(path, out, "setup.lst");
-    ok = WriteWholeFile(path, kTemplate, sizeof kTemplate - 1);
+    ok = WriteWholeFile(path, template_text, used);
     static const char kScript[] = "#scene 1_5_22\n@bg restored\n「修復されました」\n";
     Join(path, out, "data.dat");
     ok = ok && WriteWholeFile(path, kScript, sizeof kScript - 1);

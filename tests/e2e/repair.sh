@@ -39,8 +39,9 @@ case $scenario in
     [ -f "$REPAIR_INSTALL/config.dat" ] && [ ! -s "$REPAIR_INSTALL/config.dat" ] || e2e_fail "the empty file"
     cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" || e2e_fail "script not restored from data.dat"
     esc='C:\\Games\\ぽるてぃ体験版'
-    printf '[Setup]\r\nDir=%s\r\nProgram=%s\\pro.exe\r\n\r\nBoth=%s;%s\\SCRIPT\r\nPartial=@INSTDI\r\n[End]\r\n' \
-      "$esc" "$esc" "$esc" "$esc" | iconv -f UTF-8 -t CP932 >"$E2E_OUT/setup.log.expected"
+    long=$(printf 'L%.0s' $(seq 1100))
+    printf '[Setup]\r\nDir=%s\r\nProgram=%s\\pro.exe\r\n\r\nBoth=%s;%s\\SCRIPT\r\nPartial=@INSTDI\r\nLong=%s%s\r\n[End]\r\n' \
+      "$esc" "$esc" "$esc" "$esc" "$long" "$esc" | iconv -f UTF-8 -t CP932 >"$E2E_OUT/setup.log.expected"
     cmp "$E2E_OUT/setup.log.expected" "$REPAIR_INSTALL/setup.log" || e2e_fail "setup.log differs from the template"
     desktop=$(find "$WINEPREFIX/drive_c/users" "$HOME" -name Desktop -type d 2>/dev/null | head -n 1)
     for pair in 'ぽるてぃ体験版.lnk:pro.exe' 'ぽるてぃキャラクター紹介.lnk:chara.exe' 'ぽるてぃぷりむオリジナル.lnk:org.exe'; do
