@@ -2,8 +2,8 @@
 // one-call coding helpers.
 #pragma once
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -92,8 +92,6 @@ struct CorpusItem {
     Bytes data;
 };
 
-// Empty, tiny, runs, text in both encodings, machine binaries, noise, and
-// more than the 64 KiB history.
 inline Bytes ShiftJisText() {
     // Literals are compiled to CP932, so this is Shift-JIS text.
     static const char* const kLines[] = {
@@ -108,6 +106,8 @@ inline Bytes ShiftJisText() {
     return Bytes(text.begin(), text.end());
 }
 
+// Empty, tiny, runs, text in both encodings, machine binaries, noise, and
+// more than the 64 KiB history.
 inline std::vector<CorpusItem> MakeCorpus() {
     std::vector<CorpusItem> corpus;
     corpus.push_back({"empty", {}});
@@ -133,33 +133,95 @@ inline std::vector<CorpusItem> MakeCorpus() {
     return corpus;
 }
 
-inline Bytes EncodeContextTree(const Bytes& plain, uint32_t flags, size_t chunk = 0) {
+enum class Codec {
+    ContextTreeLiterals,
+    ContextTreeCopies,
+    ContextTree,
+    Order1,
+    Order1Words,
+    GammaRun,
+    HuffmanShared,
+    HuffmanPerByte,
+    Cipher,
+};
+inline constexpr Codec kAllCodecs[] = {Codec::ContextTreeLiterals, Codec::ContextTreeCopies, Codec::ContextTree,
+                                       Codec::Order1,              Codec::Order1Words,       Codec::GammaRun,
+                                       Codec::HuffmanShared,       Codec::HuffmanPerByte,    Codec::Cipher};
+
+inline void PrepareEncoder(Codec codec, TOLMAEncodeContext& encoder, const char* password = "pw") {
+    switch (codec) {
+        case Codec::ContextTreeLiterals: encoder.PrepareContextTreeEncoding(0); break;
+        case Codec::ContextTreeCopies: encoder.PrepareContextTreeEncoding(ContextTreeCopies); break;
+        case Codec::ContextTree: encoder.PrepareContextTreeEncoding(ContextTreeCopies | ContextTreeRepeats); break;
+        case Codec::Order1:
+        case Codec::Order1Words: encoder.PrepareOrder1Encoding(); break;
+        case Codec::GammaRun: encoder.PrepareGammaRunEncoding(); break;
+        case Codec::HuffmanShared: encoder.PrepareHuffmanEncoding(0); break;
+        case Codec::HuffmanPerByte: encoder.PrepareHuffmanEncoding(1); break;
+        case Codec::Cipher: encoder.PrepareShuffleEncryption(password); break;
+    }
+}
+
+// A run sequence of the gamma-run coder spans one call, so its streams are
+// read back in calls of the size they were written in.
+inline void PrepareDecoder(Codec codec, TOLMADecodeContext& decoder, const char* password = "pw") {
+    switch (codec) {
+        case Codec::ContextTreeLiterals:
+        case Codec::ContextTreeCopies:
+        case Codec::ContextTree: decoder.PrepareContextTreeDecoding(); break;
+        case Codec::Order1:
+        case Codec::Order1Words: decoder.PrepareOrder1Decoding(); break;
+        case Codec::GammaRun: decoder.PrepareGammaRunDecoding(); break;
+        case Codec::HuffmanShared: decoder.PrepareHuffmanDecoding(0); break;
+        case Codec::HuffmanPerByte: decoder.PrepareHuffmanDecoding(1); break;
+        case Codec::Cipher: decoder.PrepareShuffleDecryption(password); break;
+    }
+}
+
+// Order1Words codes the bytes as little-endian words and counts in bytes.
+inline uint32_t EncodeSome(Codec codec, TOLMAEncodeContext& encoder, const uint8_t* data, uint32_t n) {
+    if (codec != Codec::Order1Words) return encoder.Encode(data, n);
+    std::vector<int16_t> words(n / 2);
+    for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    return 2 * encoder.EncodeOrder1Words(words.data(), static_cast<uint32_t>(words.size()));
+}
+
+inline uint32_t DecodeSome(Codec codec, TOLMADecodeContext& decoder, uint8_t* out, uint32_t n) {
+    if (codec == Codec::GammaRun) decoder.StartGammaRuns();
+    if (codec != Codec::Order1Words) return decoder.Decode(out, n);
+    return 2 * decoder.DecodeOrder1Words(reinterpret_cast<int16_t*>(out), n / 2);
+}
+
+// In calls of `chunk` bytes (0: one call); words codecs take whole words.
+inline Bytes EncodeWith(Codec codec, const Bytes& plain, size_t chunk = 0, uint32_t buffer = 16384,
+                        const char* password = "pw") {
     MemoryStream out;
-    TOLMAEncodeContext encoder(16384);
+    TOLMAEncodeContext encoder(buffer);
     encoder.AttachDestinationFile(&out);
-    encoder.PrepareContextTreeEncoding(flags);
-    size_t done = 0;
-    while (done < plain.size()) {
+    PrepareEncoder(codec, encoder, password);
+    size_t even = codec == Codec::Order1Words ? 2 : 1;
+    for (size_t done = 0; done + even <= plain.size();) {
         size_t n = chunk == 0 ? plain.size() - done : std::min(chunk, plain.size() - done);
-        encoder.EncodeContextTreeBytes(plain.data() + done, static_cast<uint32_t>(n));
+        n -= n % even;
+        EXPECT_EQ(EncodeSome(codec, encoder, plain.data() + done, static_cast<uint32_t>(n)), n);
         done += n;
     }
-    encoder.FinishArithmeticEncoding();
+    EXPECT_EQ(encoder.Finish(), 0);
     return out.data;
 }
 
-inline Bytes DecodeContextTree(const Bytes& coded, size_t count, size_t chunk = 0) {
+inline Bytes DecodeWith(Codec codec, const Bytes& coded, size_t count, size_t chunk = 0, const char* password = "pw") {
     MemoryStream in(coded);
     TOLMADecodeContext decoder(65536);
     decoder.AttachSourceFile(&in);
-    decoder.PrepareContextTreeDecoding();
+    PrepareDecoder(codec, decoder, password);
     Bytes plain(count);
     size_t done = 0;
     while (done < count) {
         size_t n = chunk == 0 ? count - done : std::min(chunk, count - done);
-        uint32_t got = decoder.DecodeContextTreeBytes(plain.data() + done, static_cast<uint32_t>(n));
+        uint32_t got = DecodeSome(codec, decoder, plain.data() + done, static_cast<uint32_t>(n));
         done += got;
-        if (got < n) break;
+        if (got < n || got == 0) break;
     }
     plain.resize(done);
     return plain;

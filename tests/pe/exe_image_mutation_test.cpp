@@ -123,7 +123,7 @@ TEST(PEImageMutation, DamagedImagesGiveResultsNeverFaults) {
     };
     Random random(0x5EED1234u);
     Outcomes outcomes;
-    const uint32_t kSpecial[] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFF0, 0x80000010, 0x10000};
+    const uint32_t kEdgeValues[] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFF0, 0x80000010, 0x10000};
     for (const std::string& path : images) {
         SCOPED_TRACE(path);
         const std::vector<uint8_t> original = ReadHostFile(path);
@@ -157,7 +157,7 @@ TEST(PEImageMutation, DamagedImagesGiveResultsNeverFaults) {
                                                        : rsrc + random.Below(directory_span);
                     at &= ~3u;
                     if (at + 4 > bytes.size()) continue;
-                    uint32_t value = random.Below(2) == 0 ? kSpecial[random.Below(8)] : random.Next();
+                    uint32_t value = random.Below(2) == 0 ? kEdgeValues[random.Below(8)] : random.Next();
                     uint32_t width = 1u << random.Below(3);
                     for (uint32_t i = 0; i < width; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
                 }
