@@ -310,8 +310,7 @@ Bytes WithRootDirectory(const Bytes& directory_data, const Bytes& after = {}) {
     QDXFileHeader header;
     QDXFile::MakeFileHeader(&header, QDX_FILE_TOLMA_ARCHIVE, nullptr);
     Bytes b(reinterpret_cast<const uint8_t*>(&header), reinterpret_cast<const uint8_t*>(&header) + 64);
-    const char* id = "DirEntry";
-    b.insert(b.end(), id, id + 8);
+    for (char c : std::string("DirEntry")) b.push_back(static_cast<uint8_t>(c));
     for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(uint64_t(directory_data.size()) >> (8 * i)));
     b.insert(b.end(), directory_data.begin(), directory_data.end());
     b.insert(b.end(), after.begin(), after.end());

@@ -646,7 +646,7 @@ public:
     };
 
     // The storable items of a directory, and their entry list.
-    bool Collect(const std::string& dir, const std::string& shown, std::vector<Item>* items, TOLMAEntryList* list) {
+    bool Collect(const std::string& dir, std::vector<Item>* items, TOLMAEntryList* list) {
         std::vector<tool::DirectoryItem> found;
         if (!tool::ListDirectory(dir, &found)) {
             Error("cannot read directory " + NativeShown(dir));
@@ -667,12 +667,13 @@ public:
                 continue;
             }
             if (!item.directory) {
-                if (!SameFile(full) && !tool::GetFileInfo(full, &item.size, &item.time)) {
+                // The archive being written is not stored in itself.
+                if (SameFile(full)) continue;
+                if (!tool::GetFileInfo(full, &item.size, &item.time)) {
                     Error("cannot read " + NativeShown(full));
                     ++failures;
                     continue;
                 }
-                if (SameFile(full)) continue;
                 if (item.size > 0xFFFFFFFFull) {
                     Error(NativeShown(full) + " is 4 GiB or larger; not stored");
                     ++failures;
@@ -686,7 +687,6 @@ public:
                            item.directory ? uint32_t{TOLMA_ENCODING_RAW} : encoding_, stamp);
             items->push_back(item);
         }
-        (void)shown;
         return true;
     }
 
@@ -700,7 +700,7 @@ public:
                 }
                 std::vector<Item> children;
                 TOLMAEntryList list;
-                Collect(item.native, item.name, &children, &list);
+                Collect(item.native, &children, &list);
                 if (archive_.DescendDirectory(item.name.c_str(), &list) != ResultSuccess) {
                     Error("cannot write directory " + NativeShown(item.native));
                     ++failures;
@@ -784,7 +784,7 @@ int Create(const Options& o) {
     Creator creator(archive, encoding, PasswordOf(o, &password_text), out.GetFullPath().GetString());
     std::vector<Creator::Item> items;
     TOLMAEntryList list;
-    creator.Collect(dir, "", &items, &list);
+    creator.Collect(dir, &items, &list);
     if (archive.Open(&out, &list) != ResultSuccess) {
         Error("cannot write " + NativeShown(o.arguments[0]));
         return kExitFailed;
