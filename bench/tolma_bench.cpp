@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "archive/tolma_archive.h"
-#include "bench_clock.h"
 #include "codec/decode_context.h"
 #include "codec/encode_context.h"
 #include "core/hvb.h"
@@ -22,9 +21,9 @@
 #include "file/raw_file.h"
 #include "platform/file.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+// Last: the system headers it pulls in on Windows define macros that clash
+// with the library's names.
+#include "bench_clock.h"
 
 namespace {
 
