@@ -7,6 +7,10 @@
 // Prints times and ratios; best of several runs each.
 //
 //   tolma_bench [MiB for the raw test, default 384] [MiB for the coded test, default 24] [directory]
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +24,6 @@
 #include "file/memory_file.h"
 #include "file/raw_file.h"
 #include "platform/file.h"
-
-// Last: the system headers it pulls in on Windows define macros that clash
-// with the library's names.
 #include "bench_clock.h"
 
 namespace {

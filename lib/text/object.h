@@ -5,6 +5,12 @@
 
 #include <cstdint>
 
+// The Windows headers define GetClassName as a macro, which would rename the
+// method below. Files that need them include them before library headers.
+#ifdef GetClassName
+#undef GetClassName
+#endif
+
 // Byte-wise, case-sensitive comparison of class names; null compares like "".
 int CompareClassName(const char* a, const char* b);
 
