@@ -124,11 +124,20 @@ HEAP_INTERNAL void ListInsertAfterAnchor(Segment* seg, Block* b) {
     anchor->NextFree() = b;
 }
 
-// A free block whose header moves keeps its place in the free list: its
-// neighbours are pointed at the new header.
-HEAP_INTERNAL void ListMoved(Block* moved) {
-    if (moved->PrevFree() != nullptr) moved->PrevFree()->NextFree() = moved;
-    if (moved->NextFree() != nullptr) moved->NextFree()->PrevFree() = moved;
+// Moves the header of the free block `from` to `to` with a new size; the
+// block keeps its flags and its place in the free list, and its neighbours on
+// both sides are pointed at the new header. The ranges may overlap.
+HEAP_INTERNAL void MoveFreeBlock(Block* from, Block* to, uint32_t size, Block* predecessor) {
+    Block* after = from->Is(kLast) ? nullptr : from->Next();
+    Block* prev_free = from->PrevFree();
+    Block* next_free = from->NextFree();
+    to->word = (from->word & ~kSizeMask) | size;
+    to->link = predecessor;
+    to->PrevFree() = prev_free;
+    to->NextFree() = next_free;
+    if (prev_free != nullptr) prev_free->NextFree() = to;
+    if (next_free != nullptr) next_free->PrevFree() = to;
+    if (after != nullptr) after->link = to;
 }
 
 // Gives `b` the last flag of `from`, or points the block after it back at `b`.
@@ -406,17 +415,7 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
 
     if (d < p) {
         if (next_free) {
-            auto* moved = reinterpret_cast<Block*>(block->Data() + d);
-            Block* prev_free = next->PrevFree();
-            Block* next_free_link = next->NextFree();
-            const uint32_t word = next->word + (p - d);
-            Block* after = word & kLast ? nullptr : next->Next();
-            moved->word = word;
-            moved->link = block;
-            moved->PrevFree() = prev_free;
-            moved->NextFree() = next_free_link;
-            ListMoved(moved);
-            if (after != nullptr) after->link = moved;
+            MoveFreeBlock(next, reinterpret_cast<Block*>(block->Data() + d), next->Size() + (p - d), block);
             seg->free_bytes += p - d;
             block->word = (block->word & ~kSizeMask) | d;
             HEAP_POISON(block->Data() + d, p - d);
@@ -437,17 +436,8 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
     const uint32_t grow = d - p;
     const uint32_t next_size = next->Size();
     if (grow < next_size / 2) {
-        auto* moved = reinterpret_cast<Block*>(reinterpret_cast<unsigned char*>(next) + grow);
-        Block* prev_free = next->PrevFree();
-        Block* next_free_link = next->NextFree();
-        const uint32_t word = next->word - grow;
-        Block* after = word & kLast ? nullptr : next->Next();
-        moved->word = word;
-        moved->link = block;
-        moved->PrevFree() = prev_free;
-        moved->NextFree() = next_free_link;
-        ListMoved(moved);
-        if (after != nullptr) after->link = moved;
+        MoveFreeBlock(next, reinterpret_cast<Block*>(reinterpret_cast<unsigned char*>(next) + grow), next_size - grow,
+                      block);
         seg->free_bytes -= grow;
         block->word += grow;
     } else {
