@@ -55,10 +55,11 @@ remaining=$(repair_differences | grep -v -x -F './SCRIPT/1_5_22.scn')
 echo "files restored: $((missing_before - $(echo -n "$remaining" | grep -c .))) of $missing_before"
 [ -z "$remaining" ] || { echo "still different:"; echo "$remaining" | sed 's/^/  /'; }
 echo "setup.log:"
-iconv -f CP932 -t UTF-8 "$REPAIR_INSTALL/setup.log" | sed 's/^/  /'
+iconv -f CP932 -t UTF-8 "$REPAIR_INSTALL/setup.log" | cut -c 1-100 | sed 's/^/  /'
 cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" && echo "script\\1_5_22.scn restored from data.dat"
 echo "shortcuts:"
-find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null | sort -u | while IFS= read -r link; do
+for link in "$WINEPREFIX"/drive_c/users/*/Desktop/*.lnk; do
+  [ -e "$link" ] || continue
   echo "  $(basename "$link") -> $(lnkinfo -c windows-932 "$link" 2>/dev/null | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p' | head -n 1)"
 done
 echo "screenshots: $(ls "$E2E_OUT"/*.png 2>/dev/null | tr '\n' ' ')"
