@@ -271,23 +271,9 @@ EString& EString::operator=(const WideChar* text) {
 }
 
 void EString::AssignWide(const WideChar* text, int32_t length) {
-    if (text == nullptr || length == 0) {
-        if (AllocString(1)) Empty();
-        return;
-    }
-    int n = plat::WideToAnsi(text, length, nullptr, 0);
-    if (length < 0 && n > 0) --n;
-    if (n < 0) n = 0;
-    const uint32_t u = static_cast<uint32_t>(n);
-    if (!AllocString(u + u / 2 + 1)) return;
-    if (u > 0) {
-        if (length < 0)
-            plat::WideToAnsi(text, -1, text_, n + 1);
-        else
-            plat::WideToAnsi(text, length, text_, n);
-    }
-    text_[u] = 0;
-    length_ = u;
+    AssignConverted(text, length, [](const WideChar* source, int count, char* destination, int capacity) {
+        return plat::WideToAnsi(source, count, destination, capacity);
+    });
 }
 
 int EString::Compare(const char* text) const {

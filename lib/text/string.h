@@ -54,11 +54,33 @@ protected:
     // this string's own buffer.
     void AssignText(const CharT* text, uint32_t length);
     static uint32_t TextLength(const CharT* text);
+    // Replaces the contents with text of the other width, converted by
+    // convert(source, source length, destination, capacity) in the manner of
+    // the code-page conversions (length -1: up to the terminator).
+    template <typename From, typename Convert>
+    void AssignConverted(const From* text, int32_t length, Convert convert);
 
     CharT* text_ = nullptr;
     uint32_t length_ = 0;
     uint32_t capacity_ = 0;
 };
+
+template <typename CharT>
+template <typename From, typename Convert>
+void EGenericString<CharT>::AssignConverted(const From* text, int32_t length, Convert convert) {
+    if (text == nullptr || length == 0) {
+        if (AllocString(1)) Empty();
+        return;
+    }
+    int n = convert(text, length, nullptr, 0);
+    if (length < 0 && n > 0) --n;
+    if (n < 0) n = 0;
+    const uint32_t u = static_cast<uint32_t>(n);
+    if (!AllocString(u + u / 2 + 1)) return;
+    if (u > 0) convert(text, length, text_, length < 0 ? n + 1 : n);
+    text_[u] = 0;
+    length_ = u;
+}
 
 class EString : public EGenericString<char> {
     HVB_DECLARE_CLASS(EString, HVBObject)

@@ -51,23 +51,7 @@ EWideString& EWideString::operator=(const char* text) {
 }
 
 void EWideString::AssignAnsi(const char* text, int32_t length) {
-    if (text == nullptr || length == 0) {
-        if (AllocString(1)) Empty();
-        return;
-    }
-    int n = plat::AnsiToWide(text, length, nullptr, 0);
-    if (length < 0 && n > 0) --n;
-    if (n < 0) n = 0;
-    const uint32_t u = static_cast<uint32_t>(n);
-    if (!AllocString(u + u / 2 + 1)) return;
-    if (u > 0) {
-        if (length < 0)
-            plat::AnsiToWide(text, -1, text_, n + 1);
-        else
-            plat::AnsiToWide(text, length, text_, n);
-    }
-    text_[u] = 0;
-    length_ = u;
+    AssignConverted(text, length, plat::AnsiToWide);
 }
 
 int EWideString::Compare(const WideChar* text) const {
