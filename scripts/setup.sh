@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
   googletest locales icoutils liblnk-utils libxml2-utils fonts-ipafont-gothic
-  bzip2 xz-utils gzip valgrind gdb python3
+  bzip2 xz-utils gzip valgrind gdb python3 qemu-user-static
 )
 
 missing=()
@@ -18,7 +18,7 @@ done
 have_locale() { locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; }
 
 if [ ${#missing[@]} -eq 0 ] && have_locale; then
-  exit 0
+  exec bash "$(dirname "$0")/i386-exec.sh" >/dev/null
 fi
 
 SUDO=
@@ -39,3 +39,5 @@ if ! have_locale; then
   fi
   $SUDO locale-gen ja_JP.UTF-8 >/dev/null
 fi
+
+exec bash "$(dirname "$0")/i386-exec.sh" >/dev/null
