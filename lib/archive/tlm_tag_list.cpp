@@ -7,9 +7,9 @@
 namespace {
 
 const WideChar* const kTagNames[TLMTagList::TagCount] = {
-    HVB_WTEXT("title"),  HVB_WTEXT("vocal-player"), HVB_WTEXT("composer"),     HVB_WTEXT("arranger"),
-    HVB_WTEXT("source"), HVB_WTEXT("track"),        HVB_WTEXT("release-date"), HVB_WTEXT("genre"),
-    HVB_WTEXT("rewind-point"), HVB_WTEXT("hot-spot"), HVB_WTEXT("comment"),    HVB_WTEXT("words"),
+    HVB_WTEXT("title"),        HVB_WTEXT("vocal-player"), HVB_WTEXT("composer"),     HVB_WTEXT("arranger"),
+    HVB_WTEXT("source"),       HVB_WTEXT("track"),        HVB_WTEXT("release-date"), HVB_WTEXT("genre"),
+    HVB_WTEXT("rewind-point"), HVB_WTEXT("hot-spot"),     HVB_WTEXT("comment"),      HVB_WTEXT("words"),
 };
 
 constexpr WideChar kByteOrderMark = 0xFEFF;
@@ -106,7 +106,7 @@ void TLMTagList::ParseTagText(const WideChar* text) {
             while (i < line_length && static_cast<uint16_t>(line[i]) <= 32) ++i;
             tag = line + i;
             tag_length = 0;
-            while (i + tag_length < line_length && static_cast<uint16_t>(line[i + tag_length]) > 32) ++tag_length;
+            while (i + tag_length<line_length&& static_cast<uint16_t>(line[i + tag_length])> 32) ++tag_length;
             contents.Empty();
             first_line = true;
             continue;

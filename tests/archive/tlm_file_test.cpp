@@ -1,10 +1,11 @@
+#include "archive/tlm_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
 #include <string>
 
-#include "archive/tlm_file.h"
 #include "archive/tlm_tag_list.h"
 #include "support/test_files.h"
 
@@ -160,14 +161,14 @@ TEST(TLMFile, HeaderEdgeCases) {
     } cases[] = {
         {"version at the limit", Write(header({{"FileHdr ", FileHeader(0x00020100), {}}, image_info})), 1, nullptr,
          ResultSuccess, 0x05},
-        {"version above it", Write(header({{"FileHdr ", FileHeader(0x00020101), {}}, image_info})), 1, kBadVersion,
-         0, 0x01},
-        {"short file header", Write(header({{"FileHdr ", Pattern(19, 0), {}}, image_info})), 1,
-         kFileHeaderUnreadable, 0, 0},
+        {"version above it", Write(header({{"FileHdr ", FileHeader(0x00020101), {}}, image_info})), 1, kBadVersion, 0,
+         0x01},
+        {"short file header", Write(header({{"FileHdr ", Pattern(19, 0), {}}, image_info})), 1, kFileHeaderUnreadable,
+         0, 0},
         {"preview only", Write(header({{"FileHdr ", FileHeader(1), {}}, {"PrevwInf", Pattern(68, 1), {}}})), 1,
          kNoImageInfo, 0, 0x03},
-        {"sound only", Write(header({{"FileHdr ", FileHeader(1), {}}, {"SoundInf", Pattern(40, 1), {}}})), 1,
-         nullptr, ResultSuccess, 0x09},
+        {"sound only", Write(header({{"FileHdr ", FileHeader(1), {}}, {"SoundInf", Pattern(40, 1), {}}})), 1, nullptr,
+         ResultSuccess, 0x09},
         {"short image information", Write(header({{"FileHdr ", FileHeader(1), {}}, {"ImageInf", Pattern(67, 1), {}}})),
          1, kNoImageInfo, 0, 0x01},
         {"no header record", Write({{"Stream  ", {}, {}}}), 1, nullptr, ResultGeneralError, 0},
@@ -222,8 +223,9 @@ TEST(TLMFile, SequenceAndTexts) {
         std::vector<uint8_t> record;
         std::u16string text;
     } texts[] = {
-        {Utf16(u"ワイド"), u"ワイド"}, {{0xFF, 0xFE, 'a', 0, 'b'}, u"a"}, {{0xFF, 0xFE}, u""},
-        {Narrow("ナロー\0rest"), u"ナロー"}, {Narrow("1"), u"1"},        {{}, u""},
+        {Utf16(u"ワイド"), u"ワイド"}, {{0xFF, 0xFE, 'a', 0, 'b'}, u"a"},
+        {{0xFF, 0xFE}, u""},           {Narrow("ナロー\0rest"), u"ナロー"},
+        {Narrow("1"), u"1"},           {{}, u""},
     };
     for (const auto& t : texts) {
         VectorFile file(modeRead);
@@ -287,9 +289,8 @@ TEST(TLMTagList, Numbers) {
         {"all present",
          HVB_WTEXT("#track\r\n7\r\n#rewind-point\r\n1Fh\r\n#hot-spot\r\n12,34\r\n#release-date\r\n2003/12/24\r\n"), 7,
          31, 12, 34, ResultSuccess, 2003, 12, 24},
-        {"spaces before separators",
-         HVB_WTEXT("#hot-spot\r\n 12 , 34\r\n#release-date\r\n 1999 / 1 / 2\r\n"), 0, 0, 12, 34, ResultSuccess,
-         1999, 1, 2},
+        {"spaces before separators", HVB_WTEXT("#hot-spot\r\n 12 , 34\r\n#release-date\r\n 1999 / 1 / 2\r\n"), 0, 0, 12,
+         34, ResultSuccess, 1999, 1, 2},
         {"second number missing", HVB_WTEXT("#hot-spot\r\n12\r\n#release-date\r\n2003/12\r\n"), 0, 0, 12, 0,
          ResultGeneralError, 2003, 12, 0},
         {"comma without number", HVB_WTEXT("#hot-spot\r\n12,\r\n#release-date\r\nsoon\r\n"), 0, 0, 12, 0,

@@ -1,3 +1,5 @@
+#include "file/icon_file.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <map>
 #include <sstream>
 
-#include "file/icon_file.h"
 #include "support/test_files.h"
 
 namespace {
@@ -113,7 +114,7 @@ struct Image {
 
 std::vector<uint8_t> IconBytes(uint16_t reserved, uint16_t count, const std::vector<Image>& images) {
     std::vector<uint8_t> b = {static_cast<uint8_t>(reserved), static_cast<uint8_t>(reserved >> 8), 1, 0,
-                              static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+                              static_cast<uint8_t>(count),    static_cast<uint8_t>(count >> 8)};
     uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
     for (const Image& image : images) {
         const uint32_t size = static_cast<uint32_t>(image.bytes.size());
@@ -166,8 +167,9 @@ TEST(IconReal, MatchesIcotoolAndWritesBackByteForByte) {
             EXPECT_TRUE(entry.width == 0 || entry.width == std::stoul(want[1])) << i;
             EXPECT_TRUE(entry.height == 0 || entry.height == std::stoul(want[2])) << i;
             EXPECT_EQ(entry.bit_count, std::stoul(want[3])) << i;
-            const uint32_t palette =
-                entry.color_count != 0 ? entry.color_count : entry.bit_count <= 8 ? 1u << entry.bit_count : 0;
+            const uint32_t palette = entry.color_count != 0 ? entry.color_count
+                                     : entry.bit_count <= 8 ? 1u << entry.bit_count
+                                                            : 0;
             EXPECT_EQ(palette, std::stoul(want[4])) << i;
             const std::vector<uint8_t> pixels = DibPixels(data, size);
             ASSERT_FALSE(pixels.empty()) << i;
