@@ -15,13 +15,20 @@ if [ "$i386" = emulated ]; then
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 fi
 
+# Rebuilds on the same machine reuse objects, wherever the clone lies.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$root
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 failed_steps=()
 skipped_steps=()
 configure_and_build() {  # name toolchain extra-cmake-args...
   local name=$1 toolchain=$2
   shift 2
   echo "== build $name"
-  cmake -S "$root" -B "build/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"build/$name.configure.log" 2>&1 \
+  cmake -S "$root" -B "build/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "${launcher[@]}" "$@" >"build/$name.configure.log" 2>&1 \
     || { cat "build/$name.configure.log"; return 1; }
   ninja -C "build/$name" -j "$jobs"
 }
