@@ -13,7 +13,7 @@ rm -rf "$E2E_OUT"
 mkdir -p "$E2E_ROOT"
 e2e_display
 # The desktop scenario rewrites the prefix's shell folders: it gets its own.
-[ "$scenario" = long_desktop ] && repair_env prefix-long-desktop || repair_env
+if [ "$scenario" = long_desktop ]; then repair_env prefix-long-desktop; else repair_env; fi
 # One prefix for every scenario; scenarios run one at a time.
 repair_wine wineboot -i >/dev/null 2>&1
 
@@ -108,7 +108,7 @@ case $scenario in
       >/dev/null 2>&1 || e2e_fail "cannot set the registered desktop"
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
-    found=$(ls "$long_desktop"/*.lnk 2>/dev/null | xargs -r -n 1 basename)
+    found=$(cd "$long_desktop" && ls -- *.lnk 2>/dev/null)
     [ "$found" = 'ぽるてぃ体験版.lnk' ] || e2e_fail "shortcuts on the long desktop: ${found:-none}"
     lnkinfo -c windows-932 "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
     grep -q "Local path.*Games.ぽるてぃ体験版.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
