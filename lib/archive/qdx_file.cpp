@@ -143,8 +143,9 @@ ResultCode QDXFile::DescendRecord(const char* identifier) {
     // A record never claims more than the record holding it, nor more than
     // the file holds: whoever reads it may size buffers by its length.
     const uint32_t start = file_->GetPosition();
+    const uint32_t file_end = file_->GetLength();
     uint64_t end = static_cast<uint64_t>(current_->data_start) + current_->length;
-    if (end > file_->GetLength()) end = file_->GetLength();
+    if (end > file_end) end = file_end;
     const uint64_t room = end > start ? end - start : 0;
     uint64_t length = Le64(record + 8);
     if (length == kLengthToEnd || length > room) length = room;
