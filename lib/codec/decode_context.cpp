@@ -203,10 +203,17 @@ uint32_t TOLMADecodeContext::DecryptShuffleBytes(void* destination, uint32_t cou
     uint32_t produced = 0;
     while (produced < count) {
         if (cipher_position_ >= kShuffleBlockSize) {
-            for (uint32_t i = 0; i < kShuffleBlockSize; ++i) {
-                if (available_ <= 0 && !Refill(false)) return produced;
-                cipher_->input_block[i] = *cursor_++;
-                --available_;
+            if (available_ >= static_cast<int32_t>(kShuffleBlockSize)) {
+                std::memcpy(cipher_->input_block, cursor_, kShuffleBlockSize);
+                cursor_ += kShuffleBlockSize;
+                available_ -= static_cast<int32_t>(kShuffleBlockSize);
+            } else {
+                // A block across a refill.
+                for (uint32_t i = 0; i < kShuffleBlockSize; ++i) {
+                    if (available_ <= 0 && !Refill(false)) return produced;
+                    cipher_->input_block[i] = *cursor_++;
+                    --available_;
+                }
             }
             cipher_->UnshuffleBlock();
             cipher_position_ = 0;
