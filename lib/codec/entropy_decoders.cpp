@@ -7,8 +7,6 @@
 #include "codec/decode_context.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
-#include "core/hvb.h"
-#include "core/memory.h"
 
 // ---- order-1 arithmetic code -------------------------------------------------
 
@@ -104,10 +102,8 @@ void TOLMADecodeContext::StartGammaRuns() {
 
 uint32_t TOLMADecodeContext::DecodeGammaRunBytes(void* destination, uint32_t count) {
     uint8_t* out = static_cast<uint8_t*>(destination);
-    // Aligned whole blocks fill their zero runs with wide stores; the bytes
-    // are the same either way.
-    bool wide = (zmrGetEnabledProcessorType() & ZMR_PROCESSOR_SSE) != 0 &&
-                (reinterpret_cast<uintptr_t>(destination) & 15) == 0 && (count & 31) == 0;
+    // Zero runs take a plain fill, not the library's non-temporal one: the
+    // caller reads these bytes next, and runs are short.
     uint32_t produced = 0;
     while (produced < count) {
         if (run_remaining_ <= 0) {
@@ -118,11 +114,7 @@ uint32_t TOLMADecodeContext::DecodeGammaRunBytes(void* destination, uint32_t cou
         uint32_t n = static_cast<uint32_t>(run_remaining_);
         if (n > count - produced) n = count - produced;
         if (run_flag_ == 0) {
-            if (wide) {
-                MemoryFill(out + produced, 0, n);
-            } else {
-                std::memset(out + produced, 0, n);
-            }
+            std::memset(out + produced, 0, n);
             produced += n;
             run_remaining_ -= static_cast<int32_t>(n);
         } else {
