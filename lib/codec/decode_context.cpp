@@ -27,10 +27,6 @@ TOLMADecodeContext::TOLMADecodeContext(uint32_t buffer_size) : capacity_(RoundCa
 TOLMADecodeContext::~TOLMADecodeContext() {
     delete[] buffer_;
     delete huffman_trees_;
-    delete tree_;
-    delete[] history_;
-    delete[] position_lists_;
-    for (SymbolModel* model : auxiliary_) delete model;
     delete order1_models_;
     delete cipher_;
 }
@@ -167,19 +163,13 @@ int32_t TOLMADecodeContext::DecodeModelIndex(SymbolModel* model) {
 }
 
 int32_t TOLMADecodeContext::DecodeModelSymbol(SymbolModel* model) {
-    int32_t k = DecodeModelIndex(model);
-    if (k < 0) return -1;
-    uint32_t index = model->IncrementSymbol(static_cast<uint32_t>(k));
-    return model->entries[index].symbol;
-}
-
-bool TOLMADecodeContext::EnsureAuxiliaryModels() {
-    for (SymbolModel*& model : auxiliary_) {
-        if (model == nullptr) model = new (std::nothrow) SymbolModel;
-        if (model == nullptr) return false;
-        model->InitialiseModel();
-    }
-    return true;
+    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
+    int32_t symbol = DecodeSymbol(regs, model);
+    code_ = regs.code;
+    range_ = regs.range;
+    bit_register_ = regs.word;
+    bit_count_ = regs.bits;
+    return symbol == kNoSymbol ? kEscapeSymbol : symbol;
 }
 
 // ---- block-shuffle decipherer ----------------------------------------------
