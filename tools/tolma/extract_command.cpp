@@ -1,5 +1,6 @@
 // tolma extract: stored files below a destination directory, refusing every
 // name that would lead outside it.
+#include <utility>
 #include <vector>
 
 #include "archive_source.h"

@@ -12,6 +12,7 @@ namespace {
 // of a multi-byte character is below 0x80 and a plain byte test is exact.
 bool NativeIsAnsi() { return tool::NativeSeparator() == '\\'; }
 
+// Bytes a stored name may not hold.
 std::string RefusedCharacters() {
     std::string refused = "\\/:";
     for (char c = 1; c < 0x20; ++c) refused += c;
