@@ -108,6 +108,7 @@ private:
     uint32_t depth_ = 0;
     // Open elements below the depth limit, dropped with their contents.
     uint32_t cut_ = 0;
+    EDescription dropped_;
 };
 
 void EDescriptionParser::Report(const char* format, const EWideString* name) const {
@@ -319,16 +320,19 @@ void EDescriptionParser::Parse() {
         EWideString name = GetToken(nullptr);
         // "<>" and a bare "<" at the end of the text make no element.
         if (name.IsEmpty() || Equals(name, HVB_WTEXT(">"))) continue;
+        if (cut_ > 0 || depth_ >= EDescription::kMaxDepth) {
+            // Read all the same, so that quoted '>' and errors are passed
+            // over as they would be at any depth.
+            dropped_.tag_ = name;
+            if (ReadAttributes(&dropped_)) ++cut_;
+            dropped_.RemoveAllAttributes();
+            if (!reported_depth) Report(kTooDeep, &name);
+            reported_depth = true;
+            continue;
+        }
         auto* element = new EDescription;
         element->tag_ = name;
         const bool open = ReadAttributes(element);
-        if (cut_ > 0 || depth_ >= EDescription::kMaxDepth) {
-            if (!reported_depth) Report(kTooDeep, &element->tag_);
-            reported_depth = true;
-            if (open) ++cut_;
-            delete element;
-            continue;
-        }
         node->AddChild(element);
         if (open) {
             node = element;
