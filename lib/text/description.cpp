@@ -122,6 +122,17 @@ void EDescription::SetAttribute(const EWideString& name, const EWideString& valu
     if (!attributes_.InsertAt(static_cast<uint32_t>(-index - 1), attribute)) delete attribute;
 }
 
+void EDescription::AdoptAttribute(EDescriptionAttribute* attribute) {
+    const int32_t index =
+        SearchAttribute(attribute->name.GetString() != nullptr ? attribute->name.GetString() : HVB_WTEXT(""));
+    if (index >= 0) {
+        attributes_[static_cast<uint32_t>(index)]->value = attribute->value;
+        delete attribute;
+        return;
+    }
+    if (!attributes_.InsertAt(static_cast<uint32_t>(-index - 1), attribute)) delete attribute;
+}
+
 void EDescription::SetAttributeString(const WideChar* name, const WideChar* text) {
     SetAttribute(EWideString(name != nullptr ? name : HVB_WTEXT("")), EWideString(text != nullptr ? text : HVB_WTEXT("")));
 }

@@ -126,6 +126,8 @@ private:
     int32_t SearchAttribute(const WideChar* name) const;
     // Keeps values with embedded zero code units whole.
     void SetAttribute(const EWideString& name, const EWideString& value);
+    // Takes the attribute in, or its value over for an existing name.
+    void AdoptAttribute(EDescriptionAttribute* attribute);
 
     EDescription* parent_ = nullptr;
     EWideString tag_;

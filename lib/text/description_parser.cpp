@@ -28,14 +28,6 @@ const WideChar kEntityChars[] = {'<', '>', '"', '&', ' '};
 
 WideChar FoldAscii(WideChar c) { return c >= 'a' && c <= 'z' ? static_cast<WideChar>(c - 'a' + 'A') : c; }
 
-bool EqualsNoCase(const EWideString& a, const EWideString& b) {
-    if (a.GetLength() != b.GetLength()) return false;
-    for (uint32_t i = 0; i < a.GetLength(); ++i) {
-        if (FoldAscii(a.GetString()[i]) != FoldAscii(b.GetString()[i])) return false;
-    }
-    return true;
-}
-
 bool Equals(const EWideString& a, const WideChar* b) {
     for (uint32_t i = 0; i < a.GetLength(); ++i) {
         if (a.GetString()[i] != b[i] || b[i] == 0) return false;
@@ -90,6 +82,21 @@ private:
         return out;
     }
 
+    // GetToken's name, appended to `into` without a string of its own.
+    void ReadName(EWideString* into) {
+        if (SkipSpaces()) return;
+        const uint32_t start = GetPosition();
+        SkipToken();
+        into->Append(text_ + start, static_cast<int32_t>(GetPosition() - start));
+    }
+    bool NameIs(uint32_t start, uint32_t end, const EWideString& tag) const {
+        if (end - start != tag.GetLength()) return false;
+        for (uint32_t i = 0; i < end - start; ++i) {
+            if (FoldAscii(text_[start + i]) != FoldAscii(tag.GetString()[i])) return false;
+        }
+        return true;
+    }
+
     void Report(const char* format, const EWideString* name) const;
     void FlushText(EDescription* node);
     void ReadCharacterData();
@@ -108,7 +115,6 @@ private:
     uint32_t depth_ = 0;
     // Open elements below the depth limit, dropped with their contents.
     uint32_t cut_ = 0;
-    EDescription dropped_;
 };
 
 void EDescriptionParser::Report(const char* format, const EWideString* name) const {
@@ -229,32 +235,34 @@ bool EDescriptionParser::ReadAttributes(EDescription* element) {
                 Report(kStraySlash, nullptr);
             return false;
         }
-        const EWideString name = GetToken(nullptr);
+        auto* attribute = new EDescriptionAttribute;
+        ReadName(&attribute->name);
         SkipSpaces();
         if (!At('=')) {
+            delete attribute;
             Report(kBadAttribute, &element->tag_);
             EStreamWideString::SkipUntil('>');
             return true;
         }
         Advance();
         SkipSpaces();
-        EWideString value;
+        uint32_t start = GetPosition();
         if (At('"')) {
             Advance();
-            const uint32_t start = GetPosition();
+            start = GetPosition();
             SkipUntil('"');
-            value = Slice(start, GetPosition());
+            attribute->value.Append(text_ + start, static_cast<int32_t>(GetPosition() - start));
             if (!AtEnd()) Advance();
         } else {
-            const uint32_t start = GetPosition();
             SkipWord();
-            value = Slice(start, GetPosition());
+            attribute->value.Append(text_ + start, static_cast<int32_t>(GetPosition() - start));
         }
+        if (attribute->value.GetString() == nullptr) attribute->value = HVB_WTEXT("");
         if (escapes_)
-            UnescapeBackslashes(&value);
+            UnescapeBackslashes(&attribute->value);
         else
-            DecodeXmlEntities(&value);
-        element->SetAttribute(name, value);
+            DecodeXmlEntities(&attribute->value);
+        element->AdoptAttribute(attribute);
     }
 }
 
@@ -283,7 +291,12 @@ void EDescriptionParser::Parse() {
         const WideChar d = Current();
         if (d == '/') {
             Advance();
-            const EWideString name = GetToken(nullptr);
+            uint32_t start = GetPosition();
+            if (!SkipSpaces()) {
+                start = GetPosition();
+                SkipToken();
+            }
+            const uint32_t end = GetPosition();
             if (cut_ > 0) {
                 // Dropped levels close in order, whatever their names.
                 EStreamWideString::SkipUntil('>');
@@ -291,16 +304,19 @@ void EDescriptionParser::Parse() {
                 --cut_;
                 continue;
             }
-            if (!EqualsNoCase(name, node->tag_)) {
+            if (!NameIs(start, end, node->tag_)) {
+                const EWideString name = Slice(start, end);
                 Report(kNoMatchingTag, &name);
                 EStreamWideString::SkipUntil('>');
                 continue;
             }
             SkipSpaces();
-            if (At('>'))
+            if (At('>')) {
                 Advance();
-            else
+            } else {
+                const EWideString name = Slice(start, end);
                 Report(kNoClosingBracket, &name);
+            }
             if (node == top_) return;
             node = node->parent_;
             --depth_;
@@ -317,22 +333,21 @@ void EDescriptionParser::Parse() {
             if (!AtEnd()) Advance();
             continue;
         }
-        EWideString name = GetToken(nullptr);
+        auto* element = new EDescription;
+        ReadName(&element->tag_);
         // "<>" and a bare "<" at the end of the text make no element.
-        if (name.IsEmpty() || Equals(name, HVB_WTEXT(">"))) continue;
-        if (cut_ > 0 || depth_ >= EDescription::kMaxDepth) {
-            // Read all the same, so that quoted '>' and errors are passed
-            // over as they would be at any depth.
-            dropped_.tag_ = name;
-            if (ReadAttributes(&dropped_)) ++cut_;
-            dropped_.RemoveAllAttributes();
-            if (!reported_depth) Report(kTooDeep, &name);
-            reported_depth = true;
+        if (element->tag_.IsEmpty() || Equals(element->tag_, HVB_WTEXT(">"))) {
+            delete element;
             continue;
         }
-        auto* element = new EDescription;
-        element->tag_ = name;
         const bool open = ReadAttributes(element);
+        if (cut_ > 0 || depth_ >= EDescription::kMaxDepth) {
+            if (!reported_depth) Report(kTooDeep, &element->tag_);
+            reported_depth = true;
+            if (open) ++cut_;
+            delete element;
+            continue;
+        }
         node->AddChild(element);
         if (open) {
             node = element;

@@ -224,7 +224,9 @@ ResultCode DecodeDescriptionText(const void* bytes, uint32_t count, int32_t enco
             return ResultSuccess;
         }
         case EDescription::EncodingUTF8:
-            *out = HVB_WTEXT("");
+            // Never more characters than bytes: one buffer, no regrowth.
+            out->Empty();
+            if (!out->AllocString(count + 1)) return ResultGeneralError;
             return DecodeUtf8(in, count, out);
         default:
             return DecodeIso2022Jp(in, count, out);
