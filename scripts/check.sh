@@ -9,10 +9,20 @@ jobs=${HVB_JOBS:-$(nproc)}
 
 bash scripts/setup.sh || { echo "check: setup failed"; exit 1; }
 i386=$(bash scripts/i386-exec.sh) || { echo "check: 32-bit programs cannot run here"; exit 1; }
+host_sanitizers=(-DHVB_SANITIZE_ADDRESS=ON)
 if [ "$i386" = emulated ]; then
-  # LeakSanitizer stops the world with ptrace, which qemu's user-mode
-  # emulation does not offer: it would hang at every exit.
-  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
+  # AddressSanitizer's fixed shadow layout collides with where qemu maps the
+  # program's memory (and LeakSanitizer's ptrace is not emulated): emulated
+  # host tests run under UndefinedBehaviorSanitizer alone.
+  host_sanitizers=(-DHVB_SANITIZE_ADDRESS=OFF)
+  echo "check: 32-bit programs run under qemu here; host tests without AddressSanitizer"
+fi
+
+# Rebuilds on the same machine reuse objects, wherever the clone lies.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$root
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
 failed_steps=()
@@ -21,7 +31,7 @@ configure_and_build() {  # name toolchain extra-cmake-args...
   local name=$1 toolchain=$2
   shift 2
   echo "== build $name"
-  cmake -S "$root" -B "build/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"build/$name.configure.log" 2>&1 \
+  cmake -S "$root" -B "build/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "${launcher[@]}" "$@" >"build/$name.configure.log" 2>&1 \
     || { cat "build/$name.configure.log"; return 1; }
   ninja -C "build/$name" -j "$jobs"
 }
@@ -46,7 +56,7 @@ run_tests() {  # name
 }
 
 mkdir -p build
-if configure_and_build host-asan toolchain-host-i386.cmake -DHVB_SANITIZE=ON; then
+if configure_and_build host-asan toolchain-host-i386.cmake -DHVB_SANITIZE=ON "${host_sanitizers[@]}"; then
   run_tests host-asan
 else
   failed_steps+=("build host-asan"); failed=$((failed + 1))

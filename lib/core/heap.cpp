@@ -37,6 +37,18 @@ const char kInvalidFreeText[] = "無効なポインタを解放しようとし�
 
 constexpr uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) & ~(unit - 1); }
 
+// The largest segment whose anchor block a 28-bit size can describe. Initial
+// and growth sizes beyond it are refused: recorded as they are, they would
+// overflow into the header's flags, and a growth size that rounds up to 0
+// pages would make every growth a new segment too small to serve.
+constexpr uint32_t kMaxSegment = (kSizeMask + 72) & ~(kPage - 1);
+
+// Page-rounded size, or 0 when value is 0 or the rounded size exceeds limit.
+uint32_t SegmentSize(uint32_t value, uint32_t limit) {
+    const uint64_t rounded = (static_cast<uint64_t>(value) + kPage - 1) & ~static_cast<uint64_t>(kPage - 1);
+    return rounded <= limit ? static_cast<uint32_t>(rounded) : 0;
+}
+
 uint32_t DataSize(uint32_t size) { return size == 0 ? 8 : RoundUp(size, 8); }
 
 // Commits a segment, asking the user to retry while memory is exhausted.
@@ -352,8 +364,8 @@ HEAP_INTERNAL void Dump(Segment* first, int32_t maximum) {
 extern "C" {
 
 HVBHeap hvbHeapCreate(uint32_t initial_size, uint32_t growth_size, uint32_t flags) {
-    const uint32_t size = initial_size == 0 ? kDefaultSize : RoundUp(initial_size, kPage);
-    if (size < initial_size) return nullptr;
+    const uint32_t size = initial_size == 0 ? kDefaultSize : SegmentSize(initial_size, kMaxSegment);
+    if (size == 0 || (growth_size != 0 && SegmentSize(growth_size, kMaxSegment) == 0)) return nullptr;
     Segment* seg = NewSegment(size, growth_size == 0 ? kDefaultSize : growth_size, flags);
     if (seg == nullptr) return nullptr;
     if (!(flags & kNoLock)) plat::InitializeCriticalSection(&seg->lock);
@@ -490,8 +502,8 @@ int32_t hvbFreeGlobalHeap(void) {
 }
 
 HVBStackHeap hvbStackHeapCreate(uint32_t initial_size, uint32_t growth_size, uint32_t) {
-    const uint32_t size = initial_size == 0 ? kDefaultSize : RoundUp(initial_size, kPage);
-    if (size < initial_size || size <= sizeof(StackBlock)) return nullptr;
+    const uint32_t size = initial_size == 0 ? kDefaultSize : SegmentSize(initial_size, 0xFFFFF000u);
+    if (size <= sizeof(StackBlock)) return nullptr;
     auto* block = static_cast<StackBlock*>(plat::PageAllocate(size));
     if (block == nullptr) return nullptr;
     block->next = nullptr;
@@ -509,9 +521,14 @@ void* hvbStackHeapAllocate(HVBStackHeap heap, uint32_t size) {
     if (first == nullptr || size > 0xFFFFFFFFu - 0x2000) return nullptr;
     const uint32_t b = RoundUp(size, 16);
     StackBlock* current = first->current;
-    while (current->used + b > current->capacity) {
+    // Compared as room left: used + b could wrap past 4 GiB.
+    while (b > current->capacity - current->used) {
         const uint32_t want = first->growth > b + 32 ? first->growth : b + 32;
-        auto* block = static_cast<StackBlock*>(hvbStackHeapCreate(RoundUp(want, kPage), first->growth, 0));
+        // A growth that rounds past 4 GiB is no size at all: rather than a
+        // default-sized block too small for b, again and again, give up.
+        const uint32_t size = SegmentSize(want, 0xFFFFF000u);
+        if (size == 0) return nullptr;
+        auto* block = static_cast<StackBlock*>(hvbStackHeapCreate(size, first->growth, 0));
         if (block == nullptr) return nullptr;
         block->next = current->next;
         current->next = block;

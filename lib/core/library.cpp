@@ -86,6 +86,7 @@ void ReleaseGraphicsContext(GraphicsContext* context) { hvbHeapDestroy(context->
 
 extern "C" void __attribute__((cdecl)) hvb_probe_processor(uint32_t* types);
 extern "C" const char hvb_probe_resume[];
+extern "C" const char hvb_probe_end[];
 
 asm(".text\n"
     ".globl " HVB_ASM_NAME(hvb_probe_processor) "\n"
@@ -143,11 +144,13 @@ asm(".text\n"
     "1:\n"
     "  popl %esi\n"
     "  popl %ebx\n"
-    "  ret\n");
+    "  ret\n"
+    ".globl " HVB_ASM_NAME(hvb_probe_end) "\n"
+    HVB_ASM_NAME(hvb_probe_end) ":\n");
 
 uint32_t DetectProcessorTypes() {
     volatile uint32_t types = 0;
-    plat::ArmFaultResume(hvb_probe_resume);
+    plat::ArmFaultResume(reinterpret_cast<const void*>(&hvb_probe_processor), hvb_probe_end, hvb_probe_resume);
     hvb_probe_processor(const_cast<uint32_t*>(&types));
     plat::DisarmFaultResume();
     return types;

@@ -44,11 +44,13 @@ int32_t AtomicDecrement(volatile int32_t* value);
 
 // ---- processor probes --------------------------------------------------------
 
-// While armed, any processor fault of the calling thread (illegal instruction,
-// access violation, ...) resumes execution at `resume` with the stack pointer
-// left as it was at the faulting instruction. Used by code whose probe
-// instructions do not touch the stack between arming and the resume point.
-void ArmFaultResume(const void* resume);
+// While armed, a processor fault (illegal instruction, access violation, ...)
+// of the calling thread at an instruction in [begin, end) resumes execution
+// at `resume` with the stack pointer left as it was at the faulting
+// instruction. Every other fault, of this thread or any other, goes on to
+// whatever handled it before. Used by code whose probe instructions do not
+// touch the stack between arming and the resume point.
+void ArmFaultResume(const void* begin, const void* end, const void* resume);
 void DisarmFaultResume();
 
 // Requests 1 ms timer resolution; returns the status of the request

@@ -261,11 +261,23 @@ TEST(HeapRetry, ExhaustedMemoryAsksUntilTheUserGivesUp) {
             return s->answers[s->asked++];
         }
     };
+    // Pages in pieces of the largest segment a heap may have, until the
+    // address space holds no more: the next segment of that size must fail.
+    std::vector<void*> hogs;
+    hogs.reserve(64);
+    while (hogs.size() < 64) {
+        void* hog = plat::PageAllocate(0x10000000u);
+        if (hog == nullptr) break;
+        hogs.push_back(hog);
+    }
+    ASSERT_LT(hogs.size(), 64u);
     for (plat::Answer last : {plat::Answer::Cancel, plat::Answer::No}) {
         Script script;
+        script.text.reserve(256);
+        script.caption.reserve(64);
         script.answers = {plat::Answer::Yes, plat::Answer::Yes, last};
         plat::SetPromptHandler(&Script::Ask, &script);
-        HVBHeap heap = hvbHeapCreate(0xFFFFF000u, 0, 0);
+        HVBHeap heap = hvbHeapCreate(0x10000000u, 0, 0);
         plat::SetPromptHandler(nullptr, nullptr);
         EXPECT_EQ(heap, nullptr);
         EXPECT_EQ(script.asked, 3) << "Yes retries, the third answer ends it";
@@ -273,6 +285,30 @@ TEST(HeapRetry, ExhaustedMemoryAsksUntilTheUserGivesUp) {
         EXPECT_EQ(script.text,
                   "メモリ確保に失敗しました。\n他のアプリケーションで使用しているメモリを解放してください。\n"
                   "メモリ確保を再実行しますか？");
+    }
+    for (void* hog : hogs) plat::PageRelease(hog, 0x10000000u);
+}
+
+// Sizes a block header cannot describe are refused up front; before, they
+// were recorded into the flag bits, or a growth that rounded to no pages at
+// all made every growth a new, useless segment.
+TEST(HeapSizes, UnrepresentableSegmentSizesAreRefused) {
+    struct Case {
+        uint32_t initial, growth;
+        bool accepted;
+    } cases[] = {
+        {0x10000000u, 0, true},        {0x10000001u, 0, false}, {0xFFFFF001u, 0, false},
+        {0, 0x10000000u, true},        {0, 0x10000001u, false}, {0, 0xFFFFFFFFu, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.initial << " " << c.growth);
+        HVBHeap heap = hvbHeapCreate(c.initial, c.growth, 0);
+        EXPECT_EQ(heap != nullptr, c.accepted);
+        if (heap == nullptr) continue;
+        void* p = hvbHeapAllocate(heap, 100, 0);
+        EXPECT_NE(p, nullptr);
+        EXPECT_EQ(CheckHeap(heap), "");
+        hvbHeapDestroy(heap);
     }
 }
 
@@ -298,6 +334,25 @@ TEST(StackHeap, HandsOutSixteenByteStepsAndResetsAtOnce) {
     EXPECT_NE(hvbStackHeapDestroy(stack), 0);
     EXPECT_EQ(hvbStackHeapDestroy(nullptr), 0);
     EXPECT_EQ(hvbStackHeapAllocate(nullptr, 16), nullptr);
+}
+
+TEST(StackHeap, RequestsNearFourGigabytesFailWithoutWrapping) {
+    HVBStackHeap stack = hvbStackHeapCreate(0, 0, 0);
+    auto* before = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 0x3000));
+    ASSERT_NE(before, nullptr);
+    // used + size would wrap to a small number and "fit".
+    EXPECT_EQ(hvbStackHeapAllocate(stack, 0xFFFFDFF0u), nullptr);
+    auto* after = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 16));
+    EXPECT_EQ(after, before + 0x3000);
+    hvbStackHeapDestroy(stack);
+
+    // A growth size that rounds past 4 GiB: refused, not an endless chain of
+    // default-sized blocks too small for the request.
+    stack = hvbStackHeapCreate(0, 0xFFFFFFFFu, 0);
+    ASSERT_NE(stack, nullptr);
+    EXPECT_NE(hvbStackHeapAllocate(stack, 100), nullptr);
+    EXPECT_EQ(hvbStackHeapAllocate(stack, 0x20000), nullptr);
+    hvbStackHeapDestroy(stack);
 }
 
 TEST(GlobalHeap, NullHandleMeansTheGlobalHeap) {

@@ -59,37 +59,66 @@ int32_t AtomicDecrement(volatile int32_t* value) { return __atomic_sub_fetch(val
 
 namespace {
 
-const void* volatile g_resume = nullptr;
+struct FaultGuard {
+    uintptr_t begin, end, resume;
+    pthread_t thread;
+};
+// Written only while no guard is armed, so the handler sees a whole one.
+FaultGuard g_guard;
+volatile sig_atomic_t g_armed = 0;
 constexpr int kFaultSignals[] = {SIGILL, SIGSEGV, SIGBUS, SIGFPE};
-struct sigaction g_previous[sizeof kFaultSignals / sizeof kFaultSignals[0]];
+constexpr size_t kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+struct sigaction g_previous[kSignalCount];
 
-void ResumeOnFault(int, siginfo_t*, void* context) {
-    auto* uc = static_cast<ucontext_t*>(context);
+greg_t& InstructionPointer(ucontext_t* uc) {
 #if defined(__i386__)
-    uc->uc_mcontext.gregs[REG_EIP] = reinterpret_cast<greg_t>(g_resume);
+    return uc->uc_mcontext.gregs[REG_EIP];
 #else
-    uc->uc_mcontext.gregs[REG_RIP] = reinterpret_cast<greg_t>(g_resume);
+    return uc->uc_mcontext.gregs[REG_RIP];
 #endif
+}
+
+// A fault that is not the probe's goes where it would have gone unarmed.
+void PassOn(int signal, siginfo_t* info, void* context) {
+    size_t i = 0;
+    while (kFaultSignals[i] != signal) ++i;
+    const struct sigaction& previous = g_previous[i];
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(signal, info, context);
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signal);
+    } else {
+        // The faulting instruction runs again and meets the default action.
+        sigaction(signal, &previous, nullptr);
+    }
+}
+
+void ResumeOnFault(int signal, siginfo_t* info, void* context) {
+    auto* uc = static_cast<ucontext_t*>(context);
+    const auto at = static_cast<uintptr_t>(InstructionPointer(uc));
+    if (g_armed && pthread_equal(pthread_self(), g_guard.thread) && at >= g_guard.begin && at < g_guard.end) {
+        InstructionPointer(uc) = static_cast<greg_t>(g_guard.resume);
+        return;
+    }
+    PassOn(signal, info, context);
 }
 
 }  // namespace
 
-void ArmFaultResume(const void* resume) {
-    g_resume = resume;
+void ArmFaultResume(const void* begin, const void* end, const void* resume) {
+    g_guard = {reinterpret_cast<uintptr_t>(begin), reinterpret_cast<uintptr_t>(end), reinterpret_cast<uintptr_t>(resume),
+               pthread_self()};
     struct sigaction action {};
     action.sa_sigaction = ResumeOnFault;
     action.sa_flags = SA_SIGINFO | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i) {
-        sigaction(kFaultSignals[i], &action, &g_previous[i]);
-    }
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &g_previous[i]);
+    g_armed = 1;
 }
 
 void DisarmFaultResume() {
-    for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i) {
-        sigaction(kFaultSignals[i], &g_previous[i], nullptr);
-    }
-    g_resume = nullptr;
+    g_armed = 0;
+    for (size_t i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &g_previous[i], nullptr);
 }
 
 uint32_t BeginTimerPeriod(uint32_t) { return 0; }

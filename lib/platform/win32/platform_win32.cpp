@@ -38,26 +38,37 @@ int32_t AtomicDecrement(volatile int32_t* value) {
 
 namespace {
 
-const void* volatile g_resume = nullptr;
+struct FaultGuard {
+    uintptr_t begin, end, resume;
+    DWORD thread;
+};
+// Written only while no guard is armed, so the handler sees a whole one.
+FaultGuard g_guard;
+volatile LONG g_armed = 0;
 PVOID g_handler = nullptr;
 
 LONG CALLBACK ResumeOnFault(EXCEPTION_POINTERS* info) {
-    if (g_resume == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-    info->ContextRecord->Eip = reinterpret_cast<DWORD>(g_resume);
+    const auto at = reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    if (!g_armed || GetCurrentThreadId() != g_guard.thread || at < g_guard.begin || at >= g_guard.end) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    info->ContextRecord->Eip = static_cast<DWORD>(g_guard.resume);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
 }  // namespace
 
-void ArmFaultResume(const void* resume) {
-    g_resume = resume;
+void ArmFaultResume(const void* begin, const void* end, const void* resume) {
+    g_guard = {reinterpret_cast<uintptr_t>(begin), reinterpret_cast<uintptr_t>(end), reinterpret_cast<uintptr_t>(resume),
+               GetCurrentThreadId()};
+    g_armed = 1;
     g_handler = AddVectoredExceptionHandler(1, ResumeOnFault);
 }
 
 void DisarmFaultResume() {
     if (g_handler != nullptr) RemoveVectoredExceptionHandler(g_handler);
     g_handler = nullptr;
-    g_resume = nullptr;
+    g_armed = 0;
 }
 
 uint32_t BeginTimerPeriod(uint32_t milliseconds) { return timeBeginPeriod(milliseconds); }
