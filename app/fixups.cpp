@@ -5,54 +5,28 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <cstring>
-
 #include "core/hvb.h"
 #include "repair.h"
+#include "setup_log.h"
 
 namespace {
 
 const char kShellFolders[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-const char kPlaceholder[] = "@INSTDIR";
-constexpr uint32_t kPlaceholderLength = 8;
-constexpr uint32_t kLineSize = 1024;
 
 struct Shortcut {
     const char* program;
     const char* link;
 };
 const Shortcut kShortcuts[] = {
-    {"\\pro.exe", "\\ぽるてぃ体験版.lnk"},
-    {"\\chara.exe", "\\ぽるてぃキャラクター紹介.lnk"},
-    {"\\org.exe", "\\ぽるてぃぷりむオリジナル.lnk"},
+    {"pro.exe", "ぽるてぃ体験版.lnk"},
+    {"chara.exe", "ぽるてぃキャラクター紹介.lnk"},
+    {"org.exe", "ぽるてぃぷりむオリジナル.lnk"},
 };
 
-// One output line of the log. A line longer than the buffer goes out in
-// pieces rather than overflowing it; the bytes written are the same.
-class LineWriter {
-public:
-    explicit LineWriter(HANDLE file) : file_(file) {}
-    void Append(const char* bytes, uint32_t count) {
-        while (count > 0) {
-            if (length_ == kLineSize) Flush();
-            const uint32_t n = count < kLineSize - length_ ? count : kLineSize - length_;
-            std::memcpy(line_ + length_, bytes, n);
-            length_ += n;
-            bytes += n;
-            count -= n;
-        }
-    }
-    void Flush() {
-        DWORD written;
-        WriteFile(file_, line_, length_, &written, nullptr);
-        length_ = 0;
-    }
-
-private:
-    HANDLE file_;
-    char line_[kLineSize];
-    uint32_t length_ = 0;
-};
+void WriteLogLine(void* log, const char* bytes, uint32_t count) {
+    DWORD written;
+    WriteFile(static_cast<HANDLE>(log), bytes, count, &written, nullptr);
+}
 
 // The desktop folder: the shell's registered value, or, where that cannot be
 // read, the folder the shell reports.
@@ -89,35 +63,15 @@ void RebuildSetupLog() {
     CloseHandle(source);
 
     char log_path[kPathBufferSize];
-    wsprintfA(log_path, "%s\\setup.log", InstallDirectory);
-    HANDLE log = CreateFileA(log_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
-
-    // Every byte 0x5C doubled, trail bytes of double-byte characters included.
-    char escaped[2 * kPathBufferSize];
-    uint32_t escaped_length = 0;
-    for (const char* p = InstallDirectory; *p != '\0'; ++p) {
-        escaped[escaped_length++] = *p;
-        if (*p == '\\') escaped[escaped_length++] = '\\';
+    HANDLE log = INVALID_HANDLE_VALUE;
+    if (JoinPath(log_path, kPathBufferSize, InstallDirectory, "setup.log")) {
+        log = CreateFileA(log_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
     }
-
-    LineWriter line(log);
-    uint32_t at = 0;
-    while (at < size) {
-        if (size - at >= kPlaceholderLength && std::memcmp(text + at, kPlaceholder, kPlaceholderLength) == 0) {
-            line.Append(escaped, escaped_length);
-            at += kPlaceholderLength;
-        } else {
-            line.Append(text + at, 1);
-            ++at;
-        }
-        if (at < size && text[at] == '\n') {
-            line.Append("\n", 1);
-            ++at;
-            line.Flush();
-        }
+    if (log != INVALID_HANDLE_VALUE) {
+        RewriteSetupTemplate(text, size, InstallDirectory, WriteLogLine, log);
+        CloseHandle(log);
     }
-    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
     hvbHeapFree(nullptr, text, 0);
 }
 
@@ -139,8 +93,11 @@ HRESULT CreateShortcut(const char* program_path, const char* link_path) {
     status = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
     if (SUCCEEDED(status)) {
         WCHAR wide[kPathBufferSize];
-        MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, kPathBufferSize);
-        status = file->Save(wide, TRUE);
+        if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, kPathBufferSize) == 0) {
+            status = HRESULT_FROM_WIN32(GetLastError());
+        } else {
+            status = file->Save(wide, TRUE);
+        }
         file->Release();
     }
     link->Release();
@@ -149,7 +106,7 @@ HRESULT CreateShortcut(const char* program_path, const char* link_path) {
 
 int RestoreScriptAndShortcuts() {
     char path[kPathBufferSize];
-    wsprintfA(path, "%s\\script\\1_5_22.scn", InstallDirectory);
+    if (!JoinPath(path, kPathBufferSize, InstallDirectory, "script\\1_5_22.scn")) return 0;
     if (!CopyFileA("data.dat", path, FALSE)) return 0;
 
     HKEY key;
@@ -160,10 +117,14 @@ int RestoreScriptAndShortcuts() {
     if (!have_desktop) return 1;
 
     for (const Shortcut& row : kShortcuts) {
+        // The shell's desktop folder may be up to 259 bytes: a link that
+        // would not fit is left out, the others are still made.
         char program[kPathBufferSize];
         char link[kPathBufferSize];
-        wsprintfA(program, "%s%s", InstallDirectory, row.program);
-        wsprintfA(link, "%s%s", desktop, row.link);
+        if (!JoinPath(program, kPathBufferSize, InstallDirectory, row.program) ||
+            !JoinPath(link, kPathBufferSize, desktop, row.link)) {
+            continue;
+        }
         CreateShortcut(program, link);
     }
     return 1;

@@ -16,8 +16,27 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 const char kMarker[] = "setup.log";
 const char kClassName[] = "Startup";
 
-void Message(const char* text, const char* caption, UINT buttons = MB_OK) {
-    MessageBoxA(nullptr, text, caption, buttons);
+// The driver's messages, numbered as the user-facing texts are listed.
+enum DriverMessage { kConfirm = 1, kNoSetupProgram, kNotInstalled, kCopyFailed, kRepaired };
+
+struct MessageRow {
+    const char* text;
+    const char* caption;
+    UINT buttons;
+};
+
+const MessageRow kMessages[] = {
+    {"足りないファイルをインストールします\n転送処理を優先するため、OSの動作が重くなるので注意してください",
+     "修正セットアップ", MB_OKCANCEL},
+    {"体験版SETUPプログラムが見つかりません\n体験版の入ったDVDを正しくセットしてください", "エラー", MB_OK},
+    {"インストール先が見つかりません\n体験版をインストールしてから再度起動してください", "エラー", MB_OK},
+    {"ファイルを全てコピーする事ができませんでした\nHDD容量等チェックしてください", "エラー", MB_OK},
+    {"足りないファイルをインストールしました", "修復セットアップ", MB_OK},
+};
+
+int Message(DriverMessage message) {
+    const MessageRow& row = kMessages[message - 1];
+    return MessageBoxA(nullptr, row.text, row.caption, row.buttons);
 }
 
 LRESULT CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -64,24 +83,6 @@ bool RegisterStartupClass(HINSTANCE instance) {
 
 }  // namespace
 
-void DirectoryOfPath(const char* path, char* directory, uint32_t size) {
-    // Everything up to and including the last separator (backslash, slash, or
-    // the colon of a drive), never taking the trail byte of a double-byte
-    // character for a separator.
-    const char* cut = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
-            ++p;
-            continue;
-        }
-        if (*p == '\\' || *p == '/' || *p == ':') cut = p + 1;
-    }
-    uint32_t n = static_cast<uint32_t>(cut - path);
-    if (n >= size) n = size - 1;
-    std::memcpy(directory, path, n);
-    directory[n] = '\0';
-}
-
 char* FindSetupProgram() {
     SetupProgramPath[0] = '\0';
     // An empty removable drive would otherwise raise the system's own error
@@ -89,8 +90,8 @@ char* FindSetupProgram() {
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     char* found = nullptr;
     for (int drive = 0; drive < 26 && found == nullptr; ++drive) {
-        wsprintfA(SetupProgramPath, "%c:\\", 'A' + drive);
-        lstrcatA(SetupProgramPath, "setup\\setup.exe");
+        const char root[] = {static_cast<char>('A' + drive), ':', '\0'};
+        JoinPath(SetupProgramPath, kPathBufferSize, root, "setup\\setup.exe");
         WIN32_FIND_DATAA data;
         HANDLE search = FindFirstFileA(SetupProgramPath, &data);
         if (search != INVALID_HANDLE_VALUE) {
@@ -114,10 +115,10 @@ int32_t ReadInstallLocation(const char* subkey, const char* marker, char* destin
     value[128] = '\0';
     lstrcpyA(destination, value);
     if (status != ERROR_SUCCESS) return -1;
-    lstrcatA(value, "\\");
-    lstrcatA(value, marker);
+    char marker_path[kPathBufferSize];
+    if (!JoinPath(marker_path, kPathBufferSize, value, marker)) return -1;
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(value, &data);
+    HANDLE search = FindFirstFileA(marker_path, &data);
     if (search == INVALID_HANDLE_VALUE) return -1;
     FindClose(search);
     return 1;
@@ -129,28 +130,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!RegisterStartupClass(instance)) return 0;
     zmrInitializeLibrary();
 
-    if (MessageBoxA(nullptr,
-                    "足りないファイルをインストールします\n転送処理を優先するため、OSの動作が重くなるので注意してください",
-                    "修正セットアップ", MB_OKCANCEL) == IDCANCEL) {
+    if (Message(kConfirm) == IDCANCEL) {
         zmrCloseLibrary();
         return 0;
     }
     if (FindSetupProgram() == nullptr) {
-        Message("体験版SETUPプログラムが見つかりません\n体験版の入ったDVDを正しくセットしてください", "エラー");
+        Message(kNoSetupProgram);
         return 0;
     }
     if (ReadInstallLocation(kUninstallKey, kMarker, InstallDirectory) == -1) {
-        Message("インストール先が見つかりません\n体験版をインストールしてから再度起動してください", "エラー");
+        Message(kNotInstalled);
         return 0;
     }
-    if (DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kRepairDialogId), nullptr, RepairDialogProc, 0) == 0) {
-        Message("ファイルを全てコピーする事ができませんでした\nHDD容量等チェックしてください", "エラー");
+    // -1, a dialog that could not be created, copied nothing.
+    const INT_PTR result = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kRepairDialogId), nullptr, RepairDialogProc, 0);
+    if (!RepairCompleted(result)) {
+        Message(kCopyFailed);
         CloseRepairObjects();
         return 0;
     }
     CloseRepairObjects();
     RebuildSetupLog();
     RestoreScriptAndShortcuts();
-    Message("足りないファイルをインストールしました", "修復セットアップ");
+    Message(kRepaired);
     return 0;
 }

@@ -2,8 +2,6 @@
 // setup program into the installation directory.
 #include <windows.h>
 
-#include <cstring>
-
 #include "archive/tolma_archive.h"
 #include "core/hvb.h"
 #include "file/exe_image_file.h"
@@ -21,7 +19,7 @@ EXEImageFileObject g_setup_image;
 EMemoryFile g_memory_file;
 TOLMAArchive g_archive;
 
-uint32_t g_next_entry = 0;
+RepairSequence g_sequence(RepairFileTable, ExtractListedFile);
 bool g_painted = false;
 bool g_opened = false;
 void* g_transfer = nullptr;
@@ -63,11 +61,7 @@ int ExtractListedFile(const char* name) {
         if (!OpenArchive()) return 0;
     }
     char target[kPathBufferSize];
-    lstrcpynA(target, InstallDirectory, kPathBufferSize);
-    const size_t used = std::strlen(target);
-    if (used + 1 + std::strlen(name) >= kPathBufferSize) return 0;
-    lstrcatA(target, "\\");
-    lstrcatA(target, name);
+    if (!JoinPath(target, kPathBufferSize, InstallDirectory, name)) return 0;
 
     if (g_archive.OpenFile(name, nullptr, 0) != 0) {
         MessageBoxA(nullptr, "tolmaファイルからファイルがみつかりませんでした", name, MB_OK);
@@ -104,6 +98,7 @@ void CloseRepairObjects() {
 }
 
 INT_PTR CALLBACK RepairDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    RepairAction action = RepairAction::kNone;
     switch (message) {
         case WM_INITDIALOG:
             return TRUE;
@@ -117,30 +112,32 @@ INT_PTR CALLBACK RepairDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
             if (!g_painted) {
                 g_painted = true;
                 RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-                PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
+                action = g_sequence.Start();
             }
-            return TRUE;
+            break;
         }
         case WM_COMMAND:
-            if (wparam == IDOK) {
-                PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
-            } else if (wparam == IDCANCEL) {
-                EndDialog(dialog, 0);
-            } else if (wparam == ID_NEXT_FILE && RepairFileTable[g_next_entry][0] != '\0') {
-                // The next file is posted rather than sent: a chain of nested
-                // sends, one level per file, is cut off by systems that bound
-                // window-procedure recursion (Wine stops at 64 levels and
-                // drops the message, leaving the dialog waiting for ever).
-                if (ExtractListedFile(RepairFileTable[g_next_entry]) == 0) {
-                    EndDialog(dialog, 0);
-                } else if (RepairFileTable[++g_next_entry][0] == '\0') {
-                    EndDialog(dialog, 1);
-                } else {
-                    PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
-                }
-            }
-            return TRUE;
+            action = g_sequence.Command(wparam);
+            break;
         default:
             return FALSE;
     }
+    switch (action) {
+        case RepairAction::kPostNextFile:
+            // Posted rather than sent: a chain of nested sends, one level per
+            // file, is cut off by systems that bound window-procedure
+            // recursion (Wine stops at 64 levels and drops the message,
+            // leaving the dialog waiting for ever).
+            PostMessageA(dialog, WM_COMMAND, ID_NEXT_FILE, 0);
+            break;
+        case RepairAction::kEndCopied:
+            EndDialog(dialog, kDialogCopied);
+            break;
+        case RepairAction::kEndFailed:
+            EndDialog(dialog, kDialogFailed);
+            break;
+        case RepairAction::kNone:
+            break;
+    }
+    return TRUE;
 }

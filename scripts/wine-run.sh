@@ -20,11 +20,29 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 # The prefix is created once; concurrent test runs wait for the first.
+# wine-fonts.reg maps the Japanese faces programs ask for (the repair dialog's
+# "ＭＳ Ｐゴシック") to the installed IPA Gothic fonts: otherwise Wine takes a
+# face without kanji and cuts text off at the first character it cannot
+# draw. It goes in once per prefix, and again when it changes, so prefixes
+# made before it get it too.
+fonts=$(cd "$(dirname "$0")" && pwd)/wine-fonts.reg
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
+  fi
+  stamp=$WINEPREFIX/.hvb-fonts
+  sum=$(md5sum <"$fonts")
+  if [ "$(cat "$stamp" 2>/dev/null)" != "$sum" ]; then
+    # regedit reads a file without a byte-order mark in the ANSI code page:
+    # give it UTF-16 with one, and CR LF line ends.
+    reg=$WINEPREFIX/hvb-fonts.reg
+    { printf '\377\376'; sed 's/$/\r/' "$fonts" | iconv -f UTF-8 -t UTF-16LE; } >"$reg"
+    if wine regedit /S "Z:$(echo "$reg" | tr / '\\')" >/dev/null 2>&1; then
+      wineserver -w
+      echo "$sum" >"$stamp"
+    fi
   fi
 ) 9>"$WINEPREFIX.lock"
 

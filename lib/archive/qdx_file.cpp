@@ -140,12 +140,15 @@ ResultCode QDXFile::DescendRecord(const char* identifier) {
         if (Read(record, sizeof record) < sizeof record) return ResultGeneralError;
     }
 
+    // A record never claims more than the record holding it, nor more than
+    // the file holds: whoever reads it may size buffers by its length.
     const uint32_t start = file_->GetPosition();
+    const uint32_t file_end = file_->GetLength();
+    uint64_t end = static_cast<uint64_t>(current_->data_start) + current_->length;
+    if (end > file_end) end = file_end;
+    const uint64_t room = end > start ? end - start : 0;
     uint64_t length = Le64(record + 8);
-    if (length == kLengthToEnd) {
-        const uint32_t end = file_->GetLength();
-        length = end >= start ? end - start : 0;
-    }
+    if (length == kLengthToEnd || length > room) length = room;
     Push(0, start, record, length);
     return ResultSuccess;
 }

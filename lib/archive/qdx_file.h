@@ -52,8 +52,9 @@ public:
     ResultCode SetEndOfFile() override;
 
     // Reading: enters the next record with that 8-byte identifier (any record
-    // for null) within the current one. Writing: starts a record, identifier
-    // required. 0 on success, 1 on failure.
+    // for null) within the current one; a length claiming more than the
+    // current record or the file holds is cut to what they hold. Writing:
+    // starts a record, identifier required. 0 on success, 1 on failure.
     virtual ResultCode DescendRecord(const char* identifier);
     // 0, or 1 when the header of a written record could not be completed (the
     // record is left all the same).

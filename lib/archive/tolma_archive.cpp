@@ -5,7 +5,7 @@
 #include "codec/decode_context.h"
 #include "codec/encode_context.h"
 #include "file/memory_file.h"
-#include "platform/codepage.h"
+#include "text/path_scan.h"
 #include "text/string.h"
 
 struct TOLMAArchive::DirectoryNode {
@@ -119,33 +119,6 @@ private:
     bool ok_ = true;
     uint8_t block_[4096];
 };
-
-// Where the last separator of a path lies: index of the last backslash (or
-// slash, when slashes count) outside double-byte characters, or -1. A lead
-// byte just before the terminator ends the scan rather than skipping it.
-int32_t LastSeparator(const char* path, bool slash_too) {
-    int32_t last = -1;
-    const auto* p = reinterpret_cast<const unsigned char*>(path);
-    for (int32_t i = 0; p[i] != 0;) {
-        if (plat::IsDBCSLeadByte(p[i])) {
-            if (p[i + 1] == 0) break;
-            i += 2;
-            continue;
-        }
-        if (p[i] == '\\' || (slash_too && p[i] == '/')) last = i;
-        ++i;
-    }
-    return last;
-}
-
-// Grows an own memory file's buffer to capacity without changing its length.
-bool GrowCopy(EMemoryFile* copy, uint32_t length, uint32_t capacity) {
-    copy->Seek(static_cast<int32_t>(capacity), FromBegin);
-    const bool grown = copy->GetLength() >= capacity;
-    copy->Seek(static_cast<int32_t>(length), FromBegin);
-    copy->SetEndOfFile();
-    return grown;
-}
 
 }  // namespace
 
@@ -409,7 +382,10 @@ ResultCode TOLMAArchive::DescendDirectory(const char* name, const TOLMAEntryList
 
     if (IsWriting() && entries != nullptr) {
         const uint32_t offset = QDXFile::GetPosition();
-        if (DescendRecord(kFileData) != ResultSuccess) return ResultGeneralError;
+        if (DescendRecord(kFileData) != ResultSuccess) {
+            write_failed_ = true;
+            return ResultGeneralError;
+        }
         entry->offset = offset;
         PushNode(1);
         current_directory_->entries.AppendCopies(*entries);
@@ -446,24 +422,16 @@ ResultCode TOLMAArchive::ChangeDirectory(const char* path) {
     if (path == nullptr) return ResultSuccess;
 
     EString piece;
-    const auto* p = reinterpret_cast<const unsigned char*>(path);
-    uint32_t start = 0;
-    for (uint32_t i = 0;; ) {
-        const bool end = p[i] == 0;
-        if (end || p[i] == '\\') {
-            if (i > start) {
-                piece.Empty();
-                piece.Append(path + start, static_cast<int32_t>(i - start));
-                if (DescendDirectory(piece, nullptr) != ResultSuccess) return ResultGeneralError;
-            }
-            if (end) break;
-            start = ++i;
-            continue;
+    for (int32_t start = 0;;) {
+        const int32_t end = FindNextSeparator(path, start, "\\");
+        if (end > start) {
+            piece.Empty();
+            piece.Append(path + start, end - start);
+            if (DescendDirectory(piece, nullptr) != ResultSuccess) return ResultGeneralError;
         }
-        if (plat::IsDBCSLeadByte(p[i]) && p[i + 1] != 0) i += 2;
-        else ++i;
+        if (path[end] == '\0') return ResultSuccess;
+        start = end + 1;
     }
-    return ResultSuccess;
 }
 
 // ---- files -------------------------------------------------------------------
@@ -471,7 +439,7 @@ ResultCode TOLMAArchive::ChangeDirectory(const char* path) {
 ResultCode TOLMAArchive::OpenFile(const char* path, const char* password, int32_t streaming) {
     CloseFile();
     if (path == nullptr) return ResultGeneralError;
-    const int32_t last = LastSeparator(path, true);
+    const int32_t last = FindLastSeparator(path, "\\/");
     EString directory;
     directory.Append(path, last + 1);
     if (ChangeDirectory(directory) != ResultSuccess) return ResultGeneralError;
@@ -499,32 +467,25 @@ ResultCode TOLMAArchive::OpenEntryForReading(const char* name, const char* passw
     }
     if (EnterEntryRecord(entry) != ResultSuccess) return ResultGeneralError;
 
-    ResultCode prepared = ResultSuccess;
-    switch (entry->encoding) {
-        case TOLMA_ENCODING_RAW:
-            open_entry_ = entry;
-            return ResultSuccess;
-        case TOLMA_ENCODING_CODE:
-            code_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
-            code_decoder_->AttachSourceFile(file_);
-            prepared = code_decoder_->PrepareContextTreeDecoding();
-            break;
-        case TOLMA_ENCODING_BSHF_CRYPT:
-            cipher_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
-            cipher_decoder_->AttachSourceFile(file_);
-            prepared = cipher_decoder_->PrepareShuffleDecryption(password);
-            break;
-        case TOLMA_ENCODING_CRYPT:
-            cipher_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
-            cipher_decoder_->AttachSourceFile(file_);
-            prepared = cipher_decoder_->PrepareShuffleDecryption(password);
-            code_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
-            code_decoder_->AttachSourceContext(cipher_decoder_);
-            if (prepared == ResultSuccess) prepared = code_decoder_->PrepareContextTreeDecoding();
-            break;
-        default:
-            prepared = ResultGeneralError;
-            break;
+    bool code = false;
+    bool cipher = false;
+    ResultCode prepared = GetEncodingStages(entry->encoding, &code, &cipher) ? ResultSuccess : ResultGeneralError;
+    if (prepared == ResultSuccess && !code && !cipher) {
+        open_entry_ = entry;
+        return ResultSuccess;
+    }
+    // The cipher reads the record; the code reads what the cipher gives, or
+    // the record when there is no cipher.
+    if (cipher) {
+        cipher_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
+        cipher_decoder_->AttachSourceFile(file_);
+        prepared = cipher_decoder_->PrepareShuffleDecryption(password);
+    }
+    if (code) {
+        code_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
+        if (cipher_decoder_ != nullptr) code_decoder_->AttachSourceContext(cipher_decoder_);
+        else code_decoder_->AttachSourceFile(file_);
+        if (prepared == ResultSuccess) prepared = code_decoder_->PrepareContextTreeDecoding();
     }
     if (prepared != ResultSuccess) {
         DeleteCoders();
@@ -573,7 +534,7 @@ ResultCode TOLMAArchive::DecodeWholeFile(TOLMADirectoryEntry* entry) {
             const uint64_t doubled = static_cast<uint64_t>(capacity) * 2;
             capacity = doubled > total ? total : static_cast<uint32_t>(doubled);
             if (capacity < done + n) capacity = done + n;
-            if (!GrowCopy(copy, done, capacity)) {
+            if (!copy->Reserve(capacity)) {
                 result = ResultGeneralError;
                 break;
             }
@@ -618,31 +579,21 @@ ResultCode TOLMAArchive::OpenEntryForWriting(const char* name, const char* passw
     std::memset(checksum_, 0, sizeof checksum_);
     checksum_index_ = 0;
 
-    ResultCode prepared = ResultSuccess;
-    switch (entry->encoding) {
-        case TOLMA_ENCODING_RAW:
-            break;
-        case TOLMA_ENCODING_CODE:
-            code_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-            code_encoder_->AttachDestinationFile(file_);
-            prepared = code_encoder_->PrepareContextTreeEncoding(ContextTreeCopies);
-            break;
-        case TOLMA_ENCODING_BSHF_CRYPT:
-            cipher_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-            cipher_encoder_->AttachDestinationFile(file_);
-            prepared = cipher_encoder_->PrepareShuffleEncryption(password);
-            break;
-        case TOLMA_ENCODING_CRYPT:
-            cipher_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-            cipher_encoder_->AttachDestinationFile(file_);
-            prepared = cipher_encoder_->PrepareShuffleEncryption(password);
-            code_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-            code_encoder_->AttachDestinationContext(cipher_encoder_);
-            if (prepared == ResultSuccess) prepared = code_encoder_->PrepareContextTreeEncoding(ContextTreeCopies);
-            break;
-        default:
-            prepared = ResultGeneralError;
-            break;
+    bool code = false;
+    bool cipher = false;
+    ResultCode prepared = GetEncodingStages(entry->encoding, &code, &cipher) ? ResultSuccess : ResultGeneralError;
+    // Plain bytes go to the code, whose output passes through the cipher
+    // into the record.
+    if (cipher) {
+        cipher_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
+        cipher_encoder_->AttachDestinationFile(file_);
+        prepared = cipher_encoder_->PrepareShuffleEncryption(password);
+    }
+    if (code) {
+        code_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
+        if (cipher_encoder_ != nullptr) code_encoder_->AttachDestinationContext(cipher_encoder_);
+        else code_encoder_->AttachDestinationFile(file_);
+        if (prepared == ResultSuccess) prepared = code_encoder_->PrepareContextTreeEncoding(ContextTreeCopies);
     }
     if (prepared != ResultSuccess) {
         DeleteCoders();

@@ -4,36 +4,51 @@
 
 namespace {
 
-struct Keyword {
+struct Encoding {
     uint32_t code;
-    const char* text;
+    const char* keyword;
+    bool context_tree;
+    bool cipher;
 };
-constexpr Keyword kKeywords[] = {
-    {TOLMA_ENCODING_RAW, "raw"},
-    {TOLMA_ENCODING_CODE, "tolma_code"},
-    {TOLMA_ENCODING_BSHF_CRYPT, "bshf_crypt"},
-    {TOLMA_ENCODING_CRYPT, "tolma_crypt"},
+constexpr Encoding kEncodings[] = {
+    {TOLMA_ENCODING_RAW, "raw", false, false},
+    {TOLMA_ENCODING_CODE, "tolma_code", true, false},
+    {TOLMA_ENCODING_BSHF_CRYPT, "bshf_crypt", false, true},
+    {TOLMA_ENCODING_CRYPT, "tolma_crypt", true, true},
 };
+
+const Encoding* FindEncoding(uint32_t code) {
+    for (const Encoding& e : kEncodings)
+        if (e.code == code) return &e;
+    return nullptr;
+}
 
 unsigned char FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 0x20) : c; }
 
 }  // namespace
 
 const char* GetEncodingKeyword(uint32_t encoding) {
-    for (const Keyword& k : kKeywords)
-        if (k.code == encoding) return k.text;
-    return nullptr;
+    const Encoding* e = FindEncoding(encoding);
+    return e != nullptr ? e->keyword : nullptr;
 }
 
 bool FindEncodingCode(const char* keyword, uint32_t* encoding) {
     if (keyword == nullptr) return false;
-    for (const Keyword& k : kKeywords) {
-        if (EntryNameEquals(k.text, keyword)) {
-            *encoding = k.code;
+    for (const Encoding& e : kEncodings) {
+        if (EntryNameEquals(e.keyword, keyword)) {
+            *encoding = e.code;
             return true;
         }
     }
     return false;
+}
+
+bool GetEncodingStages(uint32_t encoding, bool* code, bool* cipher) {
+    const Encoding* e = FindEncoding(encoding);
+    if (e == nullptr) return false;
+    *code = e->context_tree;
+    *cipher = e->cipher;
+    return true;
 }
 
 bool EntryNameEquals(const char* stored, const char* name) {

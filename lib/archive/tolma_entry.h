@@ -20,6 +20,10 @@ enum : uint32_t { TOLMA_ATTRIBUTE_DIRECTORY = 0x10 };
 const char* GetEncodingKeyword(uint32_t encoding);
 // a-z and A-Z compare alike. False when the keyword names no encoding.
 bool FindEncodingCode(const char* keyword, uint32_t* encoding);
+// The stages a file's bytes pass through when stored with the encoding: the
+// context-tree code, then the bit-shuffle cipher; raw uses neither. False for
+// a code not in the table.
+bool GetEncodingStages(uint32_t encoding, bool* code, bool* cipher);
 
 struct TOLMADirectoryEntry {
     TOLMADirectoryEntry() = default;

@@ -12,9 +12,8 @@ inline int32_t TOLMADecodeContext::DecodeIndex(ArithmeticRegisters& regs, Symbol
     if (range == 0 || total == 0) return -1;
     uint32_t code = regs.code;
     // A sound stream keeps code below range, so the product fits 32 bits.
-    uint32_t v = (code < 0x10000u && total < 0x10000u)
-                     ? code * total / range
-                     : static_cast<uint32_t>(uint64_t(code) * total / range);
+    uint32_t v = (code < 0x10000u && total < 0x10000u) ? code * total / range
+                                                       : static_cast<uint32_t>(uint64_t(code) * total / range);
     if (regs.bits == 0) {
         if (!LoadWord(&regs.word)) return -1;
         regs.bits = 32;
@@ -58,4 +57,10 @@ inline int32_t TOLMADecodeContext::DecodeIndex(ArithmeticRegisters& regs, Symbol
     regs.code = code;
     regs.range = new_range;
     return static_cast<int32_t>(k);
+}
+
+inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model) {
+    int32_t k = DecodeIndex(regs, model);
+    if (k < 0) return kNoSymbol;
+    return model->entries[model->IncrementSymbol(static_cast<uint32_t>(k))].symbol;
 }

@@ -35,12 +35,25 @@ public:
     uint8_t input_block[kShuffleBlockSize] = {};
 
 private:
-    // Fills permutation_ for the current key offset and advances the offset.
-    void MakePermutation();
+    // Keys longer than this make their permutations block by block instead
+    // of keeping one table per key offset.
+    static constexpr uint32_t kMaximumTabledKey = 4096;
+
+    // The permutation of blocks that start their key walk at `offset`:
+    // block bit i comes from (or goes to) bit permutation[i].
+    void MakePermutation(uint32_t offset, uint8_t* permutation);
+    // The permutation of the next block; advances the key offset.
+    const uint8_t* NextPermutation();
 
     uint8_t* key_ = nullptr;
     uint32_t key_length_ = 0;
     int32_t key_offset_ = 0;
     uint8_t occupancy_[kShuffleBlockSize] = {};
-    uint8_t permutation_[256] = {};
+    // Only key-length permutations exist, one per key offset: each is made
+    // the first time a block needs it (a short entry never pays for all of
+    // them). Null for a key above kMaximumTabledKey, or when memory for
+    // the table could not be had.
+    uint8_t* permutations_ = nullptr;
+    uint8_t* made_ = nullptr;
+    uint8_t scratch_[256] = {};
 };

@@ -1,6 +1,3 @@
-#include <cstring>
-#include <new>
-
 #include "codec/encode_context.h"
 #include "codec/symbol_model.h"
 
@@ -14,18 +11,7 @@ constexpr uint32_t kMaximumDistance = 255;
 ResultCode TOLMAEncodeContext::PrepareContextTreeEncoding(uint32_t flags) {
     encode_ = nullptr;
     finish_ = nullptr;
-    if (tree_ == nullptr) tree_ = new (std::nothrow) ContextTreeBlock;
-    if (history_ == nullptr) history_ = new (std::nothrow) uint8_t[kHistorySize];
-    if (position_lists_ == nullptr) position_lists_ = new (std::nothrow) uint32_t[256 * kPositionListWords];
-    if (tree_ == nullptr || history_ == nullptr || position_lists_ == nullptr || !EnsureAuxiliaryModels()) {
-        return ResultGeneralError;
-    }
-    tree_->Reset();
-    std::memset(ring_, 0, sizeof ring_);
-    ring_index_ = 0;
-    std::memset(history_, 0, kHistorySize);
-    std::memset(position_lists_, 0, 256 * kPositionListWords * sizeof(uint32_t));
-    history_position_ = 0;
+    if (!context_tree_.Prepare()) return ResultGeneralError;
     flags_ = flags;
     StartArithmeticEncoding();
     encode_ = &TOLMAEncodeContext::EncodeContextTreeBytes;
@@ -33,47 +19,42 @@ ResultCode TOLMAEncodeContext::PrepareContextTreeEncoding(uint32_t flags) {
     return ResultSuccess;
 }
 
-void TOLMAEncodeContext::AppendHistoryByte(uint32_t d) {
-    ring_[ring_index_] = static_cast<uint8_t>(d);
-    ring_index_ = (ring_index_ + 1) & 3;
-    RecordHistoryByte(history_, position_lists_, &history_position_, d);
-}
-
 // What coding `length` bytes as literals would cost, counted only up to
 // `limit` since the caller merely compares the two.
 uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const {
-    uint8_t ring[4];
-    std::memcpy(ring, ring_, sizeof ring);
-    uint32_t ring_index = ring_index_;
-    const SymbolModel* root = &tree_->root;
+    ContextTreeBlock* tree = context_tree_.tree;
+    const SymbolModel* root = &tree->root;
+    uint32_t recent = context_tree_.history.Recent();
     uint32_t cost = 0;
     for (uint32_t i = 0; i < length && cost < limit; ++i) {
         uint32_t depth;
-        const SymbolModel* m = tree_->Descend(ring, ring_index, &depth);
+        const SymbolModel* m = tree->Descend(recent, &depth);
         int32_t k = m->FindSymbol(bytes[i]);
         if (k >= 0) {
             cost += m->EstimateIndexBits(static_cast<uint32_t>(k));
         } else {
             cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(bytes[i]);
         }
-        ring[ring_index] = bytes[i];
-        ring_index = (ring_index + 1) & 3;
+        recent = (recent << 8) | bytes[i];
     }
     return cost;
 }
 
 uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t count) {
-    if (tree_ == nullptr || write_failed_) return 0;
+    ContextTreeBlock* tree = context_tree_.tree;
+    if (tree == nullptr || write_failed_) return 0;
     const uint8_t* src = static_cast<const uint8_t*>(source);
-    SymbolModel* root = &tree_->root;
-    SymbolModel* distances = auxiliary_[1];
-    SymbolModel* copy_lengths = auxiliary_[0];
-    SymbolModel* repeat_lengths = auxiliary_[2];
+    ContextTreeHistory& history = context_tree_.history;
+    SymbolModel* root = &tree->root;
+    SymbolModel* distances = context_tree_.auxiliary[kCopyDistances];
+    SymbolModel* copy_lengths = context_tree_.auxiliary[kCopyLengths];
+    SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
     uint32_t i = 0;
     while (i < count) {
+        uint32_t recent = history.Recent();
         uint32_t depth;
-        SymbolModel* q = tree_->Descend(ring_, ring_index_, &depth);
-        uint32_t f = history_[(history_position_ - 1) & kHistoryMask];
+        SymbolModel* q = tree->Descend(recent, &depth);
+        uint32_t f = history.LastByte();
         uint32_t left = count - i;
         uint32_t longest = left < kMaximumCommand ? left : kMaximumCommand;
         const uint8_t* ahead = src + i;
@@ -84,20 +65,19 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         }
         uint32_t copy_length = 0, copy_distance = 0;
         if (flags_ & ContextTreeCopies) {
-            const uint32_t* list = position_lists_ + f * kPositionListWords;
+            const uint8_t* past = history.bytes;
             for (uint32_t r = 1; r <= kMaximumDistance && copy_length < longest; ++r) {
-                uint32_t p = list[1 + ((list[0] - r) & 0xFF)] & kHistoryMask;
-                if (history_[p] != f) break;
+                uint32_t p = history.PositionOf(f, r);
+                if (past[p] != f) break;
                 // Only bytes already in the history may be copied.
-                uint32_t bound = (history_position_ - p - 1) & kHistoryMask;
+                uint32_t bound = (history.position - p - 1) & kHistoryMask;
                 uint32_t limit = bound < longest ? bound : longest;
                 // Only a longer match can win, so its last byte is tried first.
-                if (limit <= copy_length ||
-                    ahead[copy_length] != history_[(p + 1 + copy_length) & kHistoryMask]) {
+                if (limit <= copy_length || ahead[copy_length] != past[(p + 1 + copy_length) & kHistoryMask]) {
                     continue;
                 }
                 uint32_t length = 0;
-                while (length < limit && ahead[length] == history_[(p + 1 + length) & kHistoryMask]) ++length;
+                while (length < limit && ahead[length] == past[(p + 1 + length) & kHistoryMask]) ++length;
                 if (length > copy_length) {
                     copy_length = length;
                     copy_distance = r;
@@ -134,10 +114,10 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             EncodeModelSymbol(distances, static_cast<int32_t>(command_distance));
             EncodeModelSymbol(command_distance != 0 ? copy_lengths : repeat_lengths,
                               static_cast<int32_t>(command_length));
-            for (uint32_t j = 0; j < command_length; ++j) AppendHistoryByte(ahead[j]);
+            for (uint32_t j = 0; j < command_length; ++j) history.Append(ahead[j]);
         } else {
             uint32_t d = ahead[0];
-            AppendHistoryByte(d);
+            history.Append(d);
             int32_t k = q->FindSymbol(static_cast<int32_t>(d));
             if (k >= 0) {
                 EncodeModelIndex(q, static_cast<uint32_t>(k));
@@ -146,7 +126,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
                 EncodeModelSymbol(root, static_cast<int32_t>(d));
                 q->AddSymbol(static_cast<int32_t>(d));
             }
-            tree_->Grow(q, depth, d, ring_, ring_index_);
+            tree->Grow(q, depth, d, (recent << 8) | d);
             command_length = 1;
         }
         if (write_failed_) return i;
@@ -156,11 +136,12 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
 }
 
 int32_t TOLMAEncodeContext::WriteEndCode() {
-    if (tree_ == nullptr) return 1;
+    ContextTreeBlock* tree = context_tree_.tree;
+    if (tree == nullptr) return 1;
     uint32_t depth;
-    SymbolModel* q = tree_->Descend(ring_, ring_index_, &depth);
+    SymbolModel* q = tree->Descend(context_tree_.history.Recent(), &depth);
     EncodeModelSymbol(q, kEscapeSymbol);
-    if (q != &tree_->root) EncodeModelSymbol(&tree_->root, kEscapeSymbol);
-    EncodeModelSymbol(auxiliary_[1], kEscapeSymbol);
+    if (q != &tree->root) EncodeModelSymbol(&tree->root, kEscapeSymbol);
+    EncodeModelSymbol(context_tree_.auxiliary[kCopyDistances], kEscapeSymbol);
     return write_failed_ ? 1 : 0;
 }

@@ -27,10 +27,6 @@ TOLMADecodeContext::TOLMADecodeContext(uint32_t buffer_size) : capacity_(RoundCa
 TOLMADecodeContext::~TOLMADecodeContext() {
     delete[] buffer_;
     delete huffman_trees_;
-    delete tree_;
-    delete[] history_;
-    delete[] position_lists_;
-    for (SymbolModel* model : auxiliary_) delete model;
     delete order1_models_;
     delete cipher_;
 }
@@ -167,19 +163,13 @@ int32_t TOLMADecodeContext::DecodeModelIndex(SymbolModel* model) {
 }
 
 int32_t TOLMADecodeContext::DecodeModelSymbol(SymbolModel* model) {
-    int32_t k = DecodeModelIndex(model);
-    if (k < 0) return -1;
-    uint32_t index = model->IncrementSymbol(static_cast<uint32_t>(k));
-    return model->entries[index].symbol;
-}
-
-bool TOLMADecodeContext::EnsureAuxiliaryModels() {
-    for (SymbolModel*& model : auxiliary_) {
-        if (model == nullptr) model = new (std::nothrow) SymbolModel;
-        if (model == nullptr) return false;
-        model->InitialiseModel();
-    }
-    return true;
+    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
+    int32_t symbol = DecodeSymbol(regs, model);
+    code_ = regs.code;
+    range_ = regs.range;
+    bit_register_ = regs.word;
+    bit_count_ = regs.bits;
+    return symbol == kNoSymbol ? kEscapeSymbol : symbol;
 }
 
 // ---- block-shuffle decipherer ----------------------------------------------
@@ -203,10 +193,17 @@ uint32_t TOLMADecodeContext::DecryptShuffleBytes(void* destination, uint32_t cou
     uint32_t produced = 0;
     while (produced < count) {
         if (cipher_position_ >= kShuffleBlockSize) {
-            for (uint32_t i = 0; i < kShuffleBlockSize; ++i) {
-                if (available_ <= 0 && !Refill(false)) return produced;
-                cipher_->input_block[i] = *cursor_++;
-                --available_;
+            if (available_ >= static_cast<int32_t>(kShuffleBlockSize)) {
+                std::memcpy(cipher_->input_block, cursor_, kShuffleBlockSize);
+                cursor_ += kShuffleBlockSize;
+                available_ -= static_cast<int32_t>(kShuffleBlockSize);
+            } else {
+                // A block across a refill.
+                for (uint32_t i = 0; i < kShuffleBlockSize; ++i) {
+                    if (available_ <= 0 && !Refill(false)) return produced;
+                    cipher_->input_block[i] = *cursor_++;
+                    --available_;
+                }
             }
             cipher_->UnshuffleBlock();
             cipher_position_ = 0;

@@ -8,12 +8,11 @@
 
 #include <cstdint>
 
+#include "codec/symbol_model.h"
 #include "core/result.h"
 #include "file/file_object.h"
 #include "text/object.h"
 
-struct SymbolModel;
-struct ContextTreeBlock;
 struct HuffmanTree;
 struct HuffmanTreeBlock;
 struct Order1ModelBlock;
@@ -84,7 +83,7 @@ public:
 
     bool IsEndOfStream() const { return end_of_stream_ != 0; }
     uint32_t GetPaddingBits() const { return padding_bits_; }
-    const ContextTreeBlock* GetContextTree() const { return tree_; }
+    const ContextTreeBlock* GetContextTree() const { return context_tree_.tree; }
 
     struct ArithmeticRegisters {
         uint32_t code;
@@ -110,7 +109,9 @@ private:
     // Refills the buffer; `pad` rounds a short read up to whole words.
     bool Refill(bool pad);
     inline int32_t DecodeIndex(ArithmeticRegisters& regs, SymbolModel* model);
-    bool EnsureAuxiliaryModels();
+    // DecodeIndex followed by the increment: the entry's symbol, or
+    // kNoSymbol when DecodeIndex failed.
+    inline int32_t DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model);
     uint32_t DecodeOrder1(void* destination, uint32_t count, bool words);
     int32_t DecodeHuffmanSymbol(HuffmanTree* tree);
 
@@ -134,15 +135,9 @@ private:
     uint32_t range_ = 0;
     uint32_t padding_bits_ = 0;
 
-    uint8_t ring_[4] = {};
-    uint32_t ring_index_ = 0;
-    ContextTreeBlock* tree_ = nullptr;
+    ContextTreeState context_tree_;
     int32_t copy_remaining_ = 0;
     int32_t copy_position_ = 0;
-    uint8_t* history_ = nullptr;
-    uint32_t history_position_ = 0;
-    uint32_t* position_lists_ = nullptr;
-    SymbolModel* auxiliary_[3] = {};
     SymbolModel* current_order1_ = nullptr;
     Order1ModelBlock* order1_models_ = nullptr;
     int32_t end_of_stream_ = 0;

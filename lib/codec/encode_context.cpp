@@ -25,10 +25,6 @@ TOLMAEncodeContext::~TOLMAEncodeContext() {
     delete[] buffer_;
     delete huffman_trees_;
     delete order1_models_;
-    delete tree_;
-    delete[] history_;
-    delete[] position_lists_;
-    for (SymbolModel* model : auxiliary_) delete model;
     delete cipher_;
 }
 
@@ -126,15 +122,6 @@ void TOLMAEncodeContext::StartArithmeticEncoding() {
     range_ = 0xFFFF;
     high_ = 0;
     pending_ = -1;
-}
-
-bool TOLMAEncodeContext::EnsureAuxiliaryModels() {
-    for (SymbolModel*& model : auxiliary_) {
-        if (model == nullptr) model = new (std::nothrow) SymbolModel;
-        if (model == nullptr) return false;
-        model->InitialiseModel();
-    }
-    return true;
 }
 
 // pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,

@@ -8,12 +8,11 @@
 
 #include <cstdint>
 
+#include "codec/symbol_model.h"
 #include "core/result.h"
 #include "file/file_object.h"
 #include "text/object.h"
 
-struct SymbolModel;
-struct ContextTreeBlock;
 struct HuffmanTree;
 struct HuffmanTreeBlock;
 struct Order1ModelBlock;
@@ -91,14 +90,12 @@ public:
     void EncodeModelSymbol(SymbolModel* model, int32_t symbol);
 
     uint32_t GetBufferCapacity() const { return capacity_; }
-    const ContextTreeBlock* GetContextTree() const { return tree_; }
+    const ContextTreeBlock* GetContextTree() const { return context_tree_.tree; }
 
 private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
     void StartArithmeticEncoding();
-    bool EnsureAuxiliaryModels();
-    void AppendHistoryByte(uint32_t d);
     uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
     void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
     int32_t FlushBuffer();
@@ -128,13 +125,7 @@ private:
     uint32_t high_ = 0;
     int32_t pending_ = -1;
 
-    ContextTreeBlock* tree_ = nullptr;
-    uint8_t ring_[4] = {};
-    uint32_t ring_index_ = 0;
-    uint8_t* history_ = nullptr;
-    uint32_t history_position_ = 0;
-    uint32_t* position_lists_ = nullptr;
-    SymbolModel* auxiliary_[3] = {};
+    ContextTreeState context_tree_;
 
     TLMBshfBuffer* cipher_ = nullptr;
     uint32_t cipher_fill_ = 0;

@@ -7,15 +7,13 @@
 #include "codec/decode_context.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
-#include "core/hvb.h"
-#include "core/memory.h"
 
 // ---- order-1 arithmetic code -------------------------------------------------
 
 ResultCode TOLMADecodeContext::PrepareOrder1Decoding() {
     decode_ = nullptr;
     if (order1_models_ == nullptr) order1_models_ = new (std::nothrow) Order1ModelBlock;
-    if (order1_models_ == nullptr || !EnsureAuxiliaryModels()) return ResultGeneralError;
+    if (order1_models_ == nullptr || !context_tree_.PrepareAuxiliaryModels()) return ResultGeneralError;
     order1_models_->Reset();
     current_order1_ = order1_models_->index[0];
     run_remaining_ = 0;
@@ -37,12 +35,9 @@ uint32_t TOLMADecodeContext::DecodeOrder1(void* destination, uint32_t count, boo
     uint8_t* bytes = static_cast<uint8_t*>(destination);
     int16_t* values = static_cast<int16_t*>(destination);
     SymbolModel* model = current_order1_;
+    SymbolModel* const* auxiliary = context_tree_.auxiliary;
     ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
     uint32_t produced = 0;
-    auto symbol_of = [&](SymbolModel* m) -> int32_t {
-        int32_t k = DecodeIndex(regs, m);
-        return k < 0 ? -2 : m->entries[m->IncrementSymbol(static_cast<uint32_t>(k))].symbol;
-    };
     while (produced < count) {
         if (run_remaining_ > 0) {
             uint32_t n = static_cast<uint32_t>(run_remaining_);
@@ -56,12 +51,12 @@ uint32_t TOLMADecodeContext::DecodeOrder1(void* destination, uint32_t count, boo
             run_remaining_ -= static_cast<int32_t>(n);
             continue;
         }
-        int32_t c = symbol_of(model);
-        if (c == -2 || (c == kEscapeSymbol && !words)) break;
+        int32_t c = DecodeSymbol(regs, model);
+        if (c == kNoSymbol || (c == kEscapeSymbol && !words)) break;
         if (c == kEscapeSymbol) {
-            int32_t high = symbol_of(auxiliary_[1]);
+            int32_t high = DecodeSymbol(regs, auxiliary[1]);
             if (high < 0) break;
-            int32_t low = symbol_of(auxiliary_[0]);
+            int32_t low = DecodeSymbol(regs, auxiliary[0]);
             if (low < 0) break;
             values[produced++] = static_cast<int16_t>((high << 8) | low);
             model = order1_models_->index[256];
@@ -74,7 +69,7 @@ uint32_t TOLMADecodeContext::DecodeOrder1(void* destination, uint32_t count, boo
         }
         model = order1_models_->index[c & 0xFF];
         if (c == 0) {
-            int32_t run = symbol_of(auxiliary_[2]);
+            int32_t run = DecodeSymbol(regs, auxiliary[2]);
             if (run < 0) break;
             run_remaining_ = run;
         }
@@ -104,10 +99,8 @@ void TOLMADecodeContext::StartGammaRuns() {
 
 uint32_t TOLMADecodeContext::DecodeGammaRunBytes(void* destination, uint32_t count) {
     uint8_t* out = static_cast<uint8_t*>(destination);
-    // Aligned whole blocks fill their zero runs with wide stores; the bytes
-    // are the same either way.
-    bool wide = (zmrGetEnabledProcessorType() & ZMR_PROCESSOR_SSE) != 0 &&
-                (reinterpret_cast<uintptr_t>(destination) & 15) == 0 && (count & 31) == 0;
+    // Zero runs take a plain fill, not the library's non-temporal one: the
+    // caller reads these bytes next, and runs are short.
     uint32_t produced = 0;
     while (produced < count) {
         if (run_remaining_ <= 0) {
@@ -118,11 +111,7 @@ uint32_t TOLMADecodeContext::DecodeGammaRunBytes(void* destination, uint32_t cou
         uint32_t n = static_cast<uint32_t>(run_remaining_);
         if (n > count - produced) n = count - produced;
         if (run_flag_ == 0) {
-            if (wide) {
-                MemoryFill(out + produced, 0, n);
-            } else {
-                std::memset(out + produced, 0, n);
-            }
+            std::memset(out + produced, 0, n);
             produced += n;
             run_remaining_ -= static_cast<int32_t>(n);
         } else {

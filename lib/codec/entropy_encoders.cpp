@@ -60,7 +60,7 @@ ResultCode TOLMAEncodeContext::PrepareOrder1Encoding() {
     encode_ = nullptr;
     finish_ = nullptr;
     if (order1_models_ == nullptr) order1_models_ = new (std::nothrow) Order1ModelBlock;
-    if (order1_models_ == nullptr || !EnsureAuxiliaryModels()) return ResultGeneralError;
+    if (order1_models_ == nullptr || !context_tree_.PrepareAuxiliaryModels()) return ResultGeneralError;
     order1_models_->Reset();
     current_order1_ = order1_models_->index[0];
     StartArithmeticEncoding();
@@ -81,7 +81,7 @@ uint32_t TOLMAEncodeContext::EncodeOrder1Bytes(const void* source, uint32_t coun
         if (c == 0) {
             uint32_t run = 0;
             while (run < kMaximumRun && i < count && src[i] == 0) ++run, ++i;
-            EncodeModelSymbol(auxiliary_[2], static_cast<int32_t>(run));
+            EncodeModelSymbol(context_tree_.auxiliary[2], static_cast<int32_t>(run));
         }
         if (write_failed_) return start;
     }
@@ -101,12 +101,12 @@ uint32_t TOLMAEncodeContext::EncodeOrder1Words(const int16_t* source, uint32_t c
             if (c == 0) {
                 uint32_t run = 0;
                 while (run < kMaximumRun && i < count && source[i] == 0) ++run, ++i;
-                EncodeModelSymbol(auxiliary_[2], static_cast<int32_t>(run));
+                EncodeModelSymbol(context_tree_.auxiliary[2], static_cast<int32_t>(run));
             }
         } else {
             EncodeModelSymbol(current_order1_, kEscapeSymbol);
-            EncodeModelSymbol(auxiliary_[1], (value >> 8) & 0xFF);
-            EncodeModelSymbol(auxiliary_[0], value & 0xFF);
+            EncodeModelSymbol(context_tree_.auxiliary[1], (value >> 8) & 0xFF);
+            EncodeModelSymbol(context_tree_.auxiliary[0], value & 0xFF);
             current_order1_ = order1_models_->index[256];
         }
         if (write_failed_) return start;

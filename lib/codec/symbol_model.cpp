@@ -1,6 +1,7 @@
 #include "codec/symbol_model.h"
 
 #include <cstring>
+#include <new>
 
 void SymbolModel::InitialiseModel() {
     total = kModelEntries;
@@ -80,7 +81,7 @@ void ContextTreeBlock::Reset() {
     for (uint32_t i = 0; i < kPoolModels; ++i) pool_index[i] = &models[i];
 }
 
-void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, const uint8_t* ring, uint32_t ring_index) {
+void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent) {
     if (models_used >= kPoolModels || depth >= kContextLevels) return;
     SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
     ++counter.hits;
@@ -88,8 +89,7 @@ void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, const ui
 
     SymbolModel* node = &root;
     for (uint32_t level = 0; level <= depth; ++level) {
-        uint32_t b = ring[(ring_index - 1 - level) & 3];
-        SubContext& sub = node->sub_contexts[b >> kLevelShift[level]];
+        SubContext& sub = node->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]];
         if (sub.child >= 0) {
             node = pool_index[sub.child];
             continue;
@@ -110,4 +110,36 @@ void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, const ui
         for (SubContext& s : child->sub_contexts) s = SubContext{0, -1};
         return;
     }
+}
+
+ContextTreeState::~ContextTreeState() {
+    delete tree;
+    delete[] history.bytes;
+    delete[] history.position_lists;
+    for (SymbolModel* model : auxiliary) delete model;
+}
+
+bool ContextTreeState::PrepareAuxiliaryModels() {
+    for (SymbolModel*& model : auxiliary) {
+        if (model == nullptr) model = new (std::nothrow) SymbolModel;
+        if (model == nullptr) return false;
+        model->InitialiseModel();
+    }
+    return true;
+}
+
+bool ContextTreeState::Prepare() {
+    if (tree == nullptr) tree = new (std::nothrow) ContextTreeBlock;
+    if (history.bytes == nullptr) history.bytes = new (std::nothrow) uint8_t[kHistorySize];
+    if (history.position_lists == nullptr) {
+        history.position_lists = new (std::nothrow) uint32_t[256 * kPositionListWords];
+    }
+    if (tree == nullptr || history.bytes == nullptr || history.position_lists == nullptr || !PrepareAuxiliaryModels()) {
+        return false;
+    }
+    tree->Reset();
+    std::memset(history.bytes, 0, kHistorySize);
+    std::memset(history.position_lists, 0, 256 * kPositionListWords * sizeof(uint32_t));
+    history.position = 0;
+    return true;
 }

@@ -1,13 +1,17 @@
-// Adaptive frequency tables shared by the arithmetic coders, and the context
-// tree of models selected by up to four preceding bytes.
+// Adaptive frequency tables shared by the arithmetic coders, the context tree
+// of models selected by up to four preceding bytes, and the state that the
+// context-tree coder and decoder keep alike.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 constexpr uint32_t kModelEntries = 257;
 constexpr uint32_t kSubContexts = 128;
 constexpr uint32_t kHalvingTotal = 8192;
 constexpr int32_t kEscapeSymbol = -1;
+// Not a symbol: what a failed decoding step gives.
+constexpr int32_t kNoSymbol = -2;
 
 struct SymbolEntry {
     uint16_t count;
@@ -48,6 +52,10 @@ constexpr uint32_t kPositionListWords = 257;
 inline constexpr uint8_t kLevelShift[kContextLevels] = {1, 3, 4, 5};
 inline constexpr uint16_t kGrowthHits[kContextLevels] = {1, 8, 16, 32};
 
+// The byte `level` places back (0: the latest) in a word of the four latest
+// bytes.
+inline uint32_t RecentByte(uint32_t recent, uint32_t level) { return (recent >> (8 * level)) & 0xFF; }
+
 struct ContextTreeBlock {
     SymbolModel* pool;
     uint32_t models_used;
@@ -57,14 +65,15 @@ struct ContextTreeBlock {
 
     void Reset();
 
-    // The model selected by the ring of recent bytes (ring[(index - 1) & 3]
-    // is the latest) and the number of levels descended.
-    SymbolModel* Descend(const uint8_t* ring, uint32_t ring_index, uint32_t* depth) {
+    // The model selected by the four latest bytes and the number of levels
+    // descended.
+    SymbolModel* Descend(uint32_t recent, uint32_t* depth) {
         SymbolModel* q = &root;
         uint32_t level = 0;
+        // Unrolled, every shift is a constant.
+#pragma GCC unroll 4
         for (; level < kContextLevels; ++level) {
-            uint32_t b = ring[(ring_index - 1 - level) & 3];
-            int32_t child = q->sub_contexts[b >> kLevelShift[level]].child;
+            int32_t child = q->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]].child;
             if (child < 0) break;
             q = pool_index[child];
         }
@@ -72,20 +81,74 @@ struct ContextTreeBlock {
         return q;
     }
 
-    // After byte d (already in the ring) was coded in q at the given depth.
-    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, const uint8_t* ring, uint32_t ring_index);
+    // After byte d was coded in q at the given depth; `recent` already ends
+    // with d.
+    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent);
 };
 
-// The history ring and its per-byte position lists, kept identically by the
-// coder and the decoder so that copy distances mean the same on both sides.
-inline void RecordHistoryByte(uint8_t* history, uint32_t* position_lists, uint32_t* history_position, uint32_t d) {
-    uint32_t* list = position_lists + d * kPositionListWords;
-    uint32_t slot = list[0] & 0xFF;
-    list[1 + slot] = *history_position;
-    list[0] = (slot + 1) & 0xFF;
-    history[*history_position] = static_cast<uint8_t>(d);
-    *history_position = (*history_position + 1) & kHistoryMask;
-}
+// The history ring with its per-byte position lists: what every byte of the
+// context-tree code updates, coded or copied. Copy distances count
+// occurrences in these lists, so both sides must keep them alike. Small
+// enough for a hot loop to hold a copy in locals.
+struct ContextTreeHistory {
+    uint8_t* bytes;
+    uint32_t* position_lists;
+    uint32_t position;
+
+    void Append(uint32_t d) {
+        uint32_t* list = position_lists + d * kPositionListWords;
+        uint32_t slot = list[0] & 0xFF;
+        list[1 + slot] = position;
+        list[0] = (slot + 1) & 0xFF;
+        bytes[position] = static_cast<uint8_t>(d);
+        position = (position + 1) & kHistoryMask;
+    }
+    // The byte written last; 0 before the first.
+    uint32_t LastByte() const { return bytes[(position - 1) & kHistoryMask]; }
+    // The four latest bytes, the latest in the low 8 bits, as the context
+    // tree reads them. The ring starts zero-filled, so before the fourth
+    // byte the missing ones are 0 as they should be.
+    uint32_t Recent() const {
+        if (position >= 4) {
+            uint32_t word;
+            std::memcpy(&word, bytes + position - 4, 4);
+            return __builtin_bswap32(word);
+        }
+        uint32_t recent = 0;
+        for (uint32_t back = 4; back > 0; --back) recent = (recent << 8) | bytes[(position - back) & kHistoryMask];
+        return recent;
+    }
+    // Where byte f occurred r times back (r = 1: its latest occurrence).
+    uint32_t PositionOf(uint32_t f, uint32_t r) const {
+        const uint32_t* list = position_lists + f * kPositionListWords;
+        return list[1 + ((list[0] - r) & 0xFF)] & kHistoryMask;
+    }
+};
+
+// Which of the three auxiliary models the context-tree code uses for what.
+// The order-1 code borrows them for its own purposes.
+enum : uint32_t { kCopyLengths = 0, kCopyDistances = 1, kRepeatLengths = 2 };
+
+// Everything the context-tree coder and decoder must keep identical: the
+// model tree, the history and the models of copy commands. Both sides start
+// it with the one Prepare, so they cannot start from different states.
+struct ContextTreeState {
+    ContextTreeState() = default;
+    ~ContextTreeState();
+    ContextTreeState(const ContextTreeState&) = delete;
+    ContextTreeState& operator=(const ContextTreeState&) = delete;
+
+    // Allocates the tables on first use and puts everything in its initial
+    // state. False when memory could not be had.
+    bool Prepare();
+    // Allocates the auxiliary models on first use and initialises them.
+    bool PrepareAuxiliaryModels();
+
+    ContextTreeBlock* tree = nullptr;
+    // Its tables are owned here.
+    ContextTreeHistory history = {};
+    SymbolModel* auxiliary[3] = {};
+};
 
 constexpr uint32_t kOrder1Models = 257;
 

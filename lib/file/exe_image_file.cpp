@@ -1,5 +1,6 @@
 #include "file/exe_image_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/hvb.h"
@@ -57,8 +58,11 @@ EString NarrowName(const uint8_t* units, uint32_t count) {
 }
 
 // The file offset of a resource's data, or false when it does not lie inside
-// the raw data of the resource section (or beyond what 32 bits address).
-bool DataOffset(const uint8_t* section, const uint8_t* data_entry, uint32_t* offset, uint32_t* size) {
+// the raw data of the resource section, or not inside the image (whose
+// section headers are not checked against its length when only its head is
+// read).
+bool DataOffset(const uint8_t* section, const uint8_t* data_entry, uint32_t image_length, uint32_t* offset,
+                uint32_t* size) {
     uint32_t rva = Le32(data_entry);
     uint32_t length = Le32(data_entry + 4);
     uint32_t virtual_address = Le32(section + kVirtualAddress);
@@ -66,7 +70,7 @@ bool DataOffset(const uint8_t* section, const uint8_t* data_entry, uint32_t* off
     uint64_t start = static_cast<uint64_t>(rva - virtual_address);
     if (start + length > Le32(section + kSizeOfRawData)) return false;
     uint64_t file_offset = start + Le32(section + kPointerToRawData);
-    if (file_offset + length > 0xFFFFFFFFull) return false;
+    if (file_offset + length > image_length) return false;
     *offset = static_cast<uint32_t>(file_offset);
     *size = length;
     return true;
@@ -79,35 +83,120 @@ bool ReadAt(HVBFileObject* source, uint32_t length, uint64_t offset, void* buffe
     return source->Read(buffer, count) == count;
 }
 
-// A resource directory's entry table read through the source; empty when the
-// directory or its table cannot be read in full.
-class StreamedDirectory {
+// Bytes of a resource tree: inside the image memory, or a copy read from the
+// source.
+class ResourceBytes {
 public:
-    StreamedDirectory(HVBFileObject* source, uint32_t length, uint64_t offset) {
-        uint8_t head[16];
-        if (!ReadAt(source, length, offset, head, sizeof head)) return;
-        uint32_t count = static_cast<uint32_t>(Le16(head + 12)) + Le16(head + 14);
-        if (count == 0) return;
-        if (offset + 16 + static_cast<uint64_t>(count) * 8 > length) return;
-        entries_ = new uint8_t[count * 8];
-        if (source->Read(entries_, count * 8) != count * 8) return;
-        count_ = count;
-    }
-    ~StreamedDirectory() { delete[] entries_; }
-    StreamedDirectory(const StreamedDirectory&) = delete;
-    StreamedDirectory& operator=(const StreamedDirectory&) = delete;
+    ResourceBytes() = default;
+    ~ResourceBytes() { delete[] owned_; }
+    ResourceBytes(const ResourceBytes&) = delete;
+    ResourceBytes& operator=(const ResourceBytes&) = delete;
 
-    uint32_t Count() const { return count_; }
-    uint32_t Offset(uint32_t i) const { return Le32(entries_ + 8 * i + 4); }
+    const uint8_t* Get() const { return bytes_; }
 
 private:
-    uint8_t* entries_ = nullptr;
+    friend class ResourceReader;
+    const uint8_t* bytes_ = nullptr;
+    uint8_t* owned_ = nullptr;
+    uint8_t small_[16];
+};
+
+// The one way into a resource tree: directories, directory strings and data
+// entries, every one checked to lie wholly inside what can be read. Offsets
+// are relative to the tree's root, as the tree stores them. The tree is read
+// from the image memory, or from the source while the image head is not yet
+// known.
+class ResourceReader {
+public:
+    ResourceReader(const uint8_t* memory, uint32_t length, uint32_t root)
+        : memory_(memory), length_(length), root_(root) {}
+    ResourceReader(HVBFileObject* source, uint32_t length, uint32_t root)
+        : source_(source), length_(length), root_(root) {}
+
+    // A directory's entry table, 8 bytes an entry.
+    bool Directory(uint64_t relative, ResourceBytes* entries, uint32_t* count) const {
+        ResourceBytes head;
+        if (!Fetch(relative, 16, &head)) return false;
+        *count = static_cast<uint32_t>(Le16(head.Get() + 12)) + Le16(head.Get() + 14);
+        return *count == 0 || Fetch(relative + 16, static_cast<uint64_t>(*count) * 8, entries);
+    }
+    // The UTF-16 units of a directory string, little-endian and not
+    // necessarily aligned.
+    bool Name(uint64_t relative, ResourceBytes* units, uint32_t* count) const {
+        ResourceBytes head;
+        if (!Fetch(relative, 2, &head)) return false;
+        *count = Le16(head.Get());
+        return Fetch(relative + 2, 2ull * *count, units);
+    }
+    bool DataEntry(uint64_t relative, ResourceBytes* entry) const { return Fetch(relative, 16, entry); }
+
+private:
+    bool Fetch(uint64_t relative, uint64_t size, ResourceBytes* out) const {
+        const uint64_t at = root_ + relative;
+        if (at + size > length_) return false;
+        if (memory_ != nullptr) {
+            out->bytes_ = memory_ + at;
+            return true;
+        }
+        uint8_t* buffer = out->small_;
+        if (size > sizeof out->small_) buffer = out->owned_ = new uint8_t[size];
+        if (!ReadAt(source_, length_, at, buffer, static_cast<uint32_t>(size))) return false;
+        out->bytes_ = buffer;
+        return true;
+    }
+
+    const uint8_t* memory_ = nullptr;
+    HVBFileObject* source_ = nullptr;
+    uint32_t length_;
+    uint64_t root_;
+};
+
+uint32_t EntryName(const ResourceBytes& entries, uint32_t i) { return Le32(entries.Get() + 8 * i); }
+uint32_t EntryOffset(const ResourceBytes& entries, uint32_t i) { return Le32(entries.Get() + 8 * i + 4); }
+
+// Offsets met on one level of a resource tree, each kept once however many
+// entries lead to it.
+class OffsetSet {
+public:
+    OffsetSet() = default;
+    ~OffsetSet() { delete[] items_; }
+    OffsetSet(const OffsetSet&) = delete;
+    OffsetSet& operator=(const OffsetSet&) = delete;
+
+    void Add(uint32_t offset) {
+        if (count_ == limit_) {
+            Settle();
+            // Grown only when settling left it half full or more, so that
+            // repeats cost no memory.
+            if (count_ >= limit_ / 2) {
+                const uint32_t limit = limit_ < 64 ? 64 : limit_ * 2;
+                auto* items = new uint32_t[limit];
+                std::copy(items_, items_ + count_, items);
+                delete[] items_;
+                items_ = items;
+                limit_ = limit;
+            }
+        }
+        items_[count_++] = offset;
+    }
+    // Sorted, each offset once.
+    void Settle() {
+        std::sort(items_, items_ + count_);
+        count_ = static_cast<uint32_t>(std::unique(items_, items_ + count_) - items_);
+    }
+    uint32_t Count() const { return count_; }
+    uint32_t At(uint32_t i) const { return items_[i]; }
+
+private:
+    uint32_t* items_ = nullptr;
     uint32_t count_ = 0;
+    uint32_t limit_ = 0;
 };
 
 }  // namespace
 
 struct EXEImageFileObject::Walk {
+    const ResourceReader* tree;
     const char* filter[2];
     uint32_t language;
     const char* key[2];
@@ -173,22 +262,33 @@ ResultCode EXEImageFileObject::OpenPEImageFile(HVBFileObject* source) {
 
     // The first resource data marks the end of the image head: everything
     // before it, directory included in the usual layout, is kept in memory.
+    // The tree is walked a level at a time and each directory of a level is
+    // read once, however many entries lead to it: a damaged tree may point
+    // back into itself.
     const uint32_t base = Le32(section + kPointerToRawData);
     const uint32_t section_rva = Le32(section + kVirtualAddress);
-    uint32_t first_data = kNoDataYet;
-    StreamedDirectory types(source, length, base);
-    for (uint32_t t = 0; t < types.Count(); ++t) {
-        StreamedDirectory names(source, length, static_cast<uint64_t>(base) + (types.Offset(t) & ~kHighBit));
-        for (uint32_t n = 0; n < names.Count(); ++n) {
-            StreamedDirectory languages(source, length, static_cast<uint64_t>(base) + (names.Offset(n) & ~kHighBit));
-            for (uint32_t l = 0; l < languages.Count(); ++l) {
-                uint8_t entry[16];
-                if (!ReadAt(source, length, static_cast<uint64_t>(base) + languages.Offset(l), entry, sizeof entry))
-                    continue;
-                uint32_t file_offset = Le32(entry) - section_rva + base;
-                if (file_offset < first_data) first_data = file_offset;
-            }
+    const ResourceReader tree(source, length, base);
+    OffsetSet levels[4];
+    levels[0].Add(0);
+    for (int level = 0; level < 3; ++level) {
+        levels[level].Settle();
+        for (uint32_t d = 0; d < levels[level].Count(); ++d) {
+            ResourceBytes entries;
+            uint32_t count = 0;
+            if (!tree.Directory(levels[level].At(d), &entries, &count)) continue;
+            // Type and name entries lead to directories, language entries to
+            // data entries.
+            const uint32_t mask = level < 2 ? ~kHighBit : ~0u;
+            for (uint32_t i = 0; i < count; ++i) levels[level + 1].Add(EntryOffset(entries, i) & mask);
         }
+    }
+    uint32_t first_data = kNoDataYet;
+    levels[3].Settle();
+    for (uint32_t i = 0; i < levels[3].Count(); ++i) {
+        ResourceBytes entry;
+        if (!tree.DataEntry(levels[3].At(i), &entry)) continue;
+        const uint32_t file_offset = Le32(entry.Get()) - section_rva + base;
+        if (file_offset < first_data) first_data = file_offset;
     }
     if (first_data == kNoDataYet) return MessageResult(kNotPEImage);
 
@@ -286,79 +386,66 @@ ResultCode EXEImageFileObject::ValidateLoadedImage() {
 
 namespace {
 
-struct Directory {
-    const uint8_t* entries;
-    uint32_t count;
-};
-
 enum class Match { No, Yes, Fault };
+
+// Whether a directory entry's name field names the key: an identifier entry
+// only an identifier key, a named entry only a string key of the same units
+// (case-sensitive).
+Match NameMatches(const ResourceReader& tree, uint32_t name_field, const char* key, const EWideString& wanted) {
+    if ((name_field & kHighBit) == 0)
+        return IsIntResource(key) && name_field == reinterpret_cast<uintptr_t>(key) ? Match::Yes : Match::No;
+    if (IsIntResource(key)) return Match::No;
+    ResourceBytes units;
+    uint32_t count = 0;
+    if (!tree.Name(name_field & ~kHighBit, &units, &count)) return Match::Fault;
+    if (wanted.GetLength() != count) return Match::No;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (Le16(units.Get() + 2 * i) != static_cast<uint16_t>(wanted.GetAt(static_cast<int32_t>(i)))) return Match::No;
+    }
+    return Match::Yes;
+}
+
+// The offset field of the first entry of a directory whose name matches.
+Match FindEntry(const ResourceReader& tree, uint32_t directory, const char* key, uint32_t* offset) {
+    const EWideString wanted(IsIntResource(key) ? "" : key);
+    ResourceBytes entries;
+    uint32_t count = 0;
+    if (!tree.Directory(directory, &entries, &count)) return Match::Fault;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Match m = NameMatches(tree, EntryName(entries, i), key, wanted);
+        if (m == Match::Yes) *offset = EntryOffset(entries, i);
+        if (m != Match::No) return m;
+    }
+    return Match::No;
+}
 
 }  // namespace
 
 ResultCode EXEImageFileObject::FindResourceData(ResourceData* out, const char* type, const char* name,
                                                 uint16_t language) {
     if (resource_section_ == nullptr) return MessageResult(kNoResourceSection);
-    const uint64_t root = Le32(resource_section_ + kPointerToRawData);
-    const EWideString wide_type(IsIntResource(type) ? "" : type);
-    const EWideString wide_name(IsIntResource(name) ? "" : name);
+    const ResourceReader tree(image_, image_memory_length_, Le32(resource_section_ + kPointerToRawData));
 
-    auto directory = [&](uint32_t relative, Directory* dir) {
-        const uint8_t* head = ImageBytes(root + relative, 16);
-        if (head == nullptr) return false;
-        dir->count = static_cast<uint32_t>(Le16(head + 12)) + Le16(head + 14);
-        dir->entries = ImageBytes(root + relative + 16, static_cast<uint64_t>(dir->count) * 8);
-        return dir->entries != nullptr;
-    };
-    auto matches = [&](uint32_t name_field, const char* key, const EWideString& wanted) {
-        if ((name_field & kHighBit) == 0) {
-            return !IsIntResource(key) || name_field != reinterpret_cast<uintptr_t>(key) ? Match::No : Match::Yes;
-        }
-        if (IsIntResource(key)) return Match::No;
-        const uint64_t at = root + (name_field & ~kHighBit);
-        const uint8_t* head = ImageBytes(at, 2);
-        if (head == nullptr) return Match::Fault;
-        const uint32_t units = Le16(head);
-        const uint8_t* text = ImageBytes(at + 2, 2ull * units);
-        if (text == nullptr) return Match::Fault;
-        if (wanted.GetLength() != units) return Match::No;
-        for (uint32_t i = 0; i < units; ++i) {
-            if (Le16(text + 2 * i) != static_cast<uint16_t>(wanted.GetAt(static_cast<int32_t>(i)))) return Match::No;
-        }
-        return Match::Yes;
-    };
-    // The first entry matching the key, by its offset field.
-    auto find = [&](const Directory& dir, const char* key, const EWideString& wanted, uint32_t* offset) {
-        for (uint32_t i = 0; i < dir.count; ++i) {
-            const uint8_t* entry = dir.entries + 8 * i;
-            Match m = matches(Le32(entry), key, wanted);
-            if (m == Match::Fault) return Match::Fault;
-            if (m == Match::Yes) {
-                *offset = Le32(entry + 4);
-                return Match::Yes;
-            }
-        }
-        return Match::No;
-    };
-
-    Directory dir;
     uint32_t offset = 0;
-    if (!directory(0, &dir)) return MessageResult(kResourceDataNotFound);
-    Match m = find(dir, type, wide_type, &offset);
+    Match m = FindEntry(tree, 0, type, &offset);
     if (m != Match::Yes) return MessageResult(m == Match::Fault ? kResourceDataNotFound : kTypeNotFound);
-    if (!directory(offset & ~kHighBit, &dir)) return MessageResult(kResourceDataNotFound);
-    m = find(dir, name, wide_name, &offset);
+    m = FindEntry(tree, offset & ~kHighBit, name, &offset);
     if (m != Match::Yes) return MessageResult(m == Match::Fault ? kResourceDataNotFound : kNameNotFound);
-    if (!directory(offset & ~kHighBit, &dir)) return MessageResult(kResourceDataNotFound);
-    const uint8_t* chosen = nullptr;
-    for (uint32_t i = 0; i < dir.count && chosen == nullptr; ++i) {
-        if (language == 0 || Le32(dir.entries + 8 * i) == language) chosen = dir.entries + 8 * i;
+
+    ResourceBytes entries;
+    uint32_t count = 0;
+    if (!tree.Directory(offset & ~kHighBit, &entries, &count)) return MessageResult(kResourceDataNotFound);
+    uint32_t chosen = count;
+    for (uint32_t i = 0; i < count && chosen == count; ++i) {
+        if (language == 0 || EntryName(entries, i) == language) chosen = i;
     }
-    if (chosen == nullptr) return MessageResult(kLanguageNotFound);
-    const uint8_t* data_entry = ImageBytes(root + Le32(chosen + 4), 16);
-    if (data_entry == nullptr) return MessageResult(kResourceDataNotFound);
+    if (chosen == count) return MessageResult(kLanguageNotFound);
+    ResourceBytes data_entry;
+    if (!tree.DataEntry(EntryOffset(entries, chosen), &data_entry)) return MessageResult(kResourceDataNotFound);
     uint32_t data_offset = 0;
     uint32_t size = 0;
-    if (!DataOffset(resource_section_, data_entry, &data_offset, &size)) return MessageResult(kBadDataEntry);
+    if (!DataOffset(resource_section_, data_entry.Get(), image_length_, &data_offset, &size))
+        return MessageResult(kBadDataEntry);
     if (out != nullptr) {
         out->data = Offset(image_, data_offset);
         out->size = size;
@@ -384,29 +471,29 @@ void EXEImageFileObject::CloseResource() {
 
 ResultCode EXEImageFileObject::EnumResources(const char* type, const char* name, uint32_t language) {
     if (resource_section_ == nullptr) return MessageResult(kNoResourceSection);
-    Walk walk{{type, name}, language, {nullptr, nullptr}};
+    const ResourceReader tree(image_, image_memory_length_, Le32(resource_section_ + kPointerToRawData));
+    Walk walk{&tree, {type, name}, language, {nullptr, nullptr}};
     return EnumLevel(walk, 0, 0);
 }
 
 ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directory) {
-    const uint64_t root = Le32(resource_section_ + kPointerToRawData);
-    const uint8_t* head = ImageBytes(root + directory, 16);
-    if (head == nullptr) return MessageResult(kResourceDataNotFound);
-    const uint32_t count = static_cast<uint32_t>(Le16(head + 12)) + Le16(head + 14);
-    const uint8_t* entries = ImageBytes(root + directory + 16, static_cast<uint64_t>(count) * 8);
-    if (entries == nullptr) return MessageResult(kResourceDataNotFound);
+    const ResourceReader& tree = *walk.tree;
+    ResourceBytes entries;
+    uint32_t count = 0;
+    if (!tree.Directory(directory, &entries, &count)) return MessageResult(kResourceDataNotFound);
 
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t name_field = Le32(entries + 8 * i);
-        const uint32_t offset = Le32(entries + 8 * i + 4);
+        const uint32_t name_field = EntryName(entries, i);
+        const uint32_t offset = EntryOffset(entries, i);
         if (level == 2) {
             const uint32_t wanted = walk.language & 0xFFFF;
             if (wanted != 0 && name_field != wanted) continue;
-            const uint8_t* data_entry = ImageBytes(root + offset, 16);
-            if (data_entry == nullptr) return MessageResult(kResourceDataNotFound);
+            ResourceBytes data_entry;
+            if (!tree.DataEntry(offset, &data_entry)) return MessageResult(kResourceDataNotFound);
             uint32_t data_offset = 0;
             uint32_t size = 0;
-            if (!DataOffset(resource_section_, data_entry, &data_offset, &size)) return MessageResult(kBadDataEntry);
+            if (!DataOffset(resource_section_, data_entry.Get(), image_length_, &data_offset, &size))
+                return MessageResult(kBadDataEntry);
             ResultCode result = OnEnumResource(walk.key[0], walk.key[1], static_cast<uint16_t>(name_field),
                                                Offset(image_, data_offset), size);
             if (result != ResultSuccess) return result;
@@ -417,11 +504,10 @@ ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directo
         EString narrow;
         const char* key;
         if (name_field & kHighBit) {
-            const uint64_t at = root + (name_field & ~kHighBit);
-            const uint8_t* length = ImageBytes(at, 2);
-            const uint8_t* text = length != nullptr ? ImageBytes(at + 2, 2ull * Le16(length)) : nullptr;
-            if (text == nullptr) return MessageResult(kResourceDataNotFound);
-            narrow = NarrowName(text, Le16(length));
+            ResourceBytes units;
+            uint32_t units_count = 0;
+            if (!tree.Name(name_field & ~kHighBit, &units, &units_count)) return MessageResult(kResourceDataNotFound);
+            narrow = NarrowName(units.Get(), units_count);
             key = narrow.GetString();
             if (filter != nullptr && (IsIntResource(filter) || std::strcmp(filter, key) != 0)) continue;
         } else {

@@ -38,7 +38,7 @@ void EMemoryFile::Close() {
     open_flags_ = 0;
 }
 
-bool EMemoryFile::Reserve(uint32_t size, uint32_t new_capacity) {
+bool EMemoryFile::Grow(uint32_t size, uint32_t new_capacity) {
     if (size <= capacity_) return true;
     if (!Owned()) return false;
     auto* grown = static_cast<unsigned char*>(hvbHeapReallocate(nullptr, buffer_, new_capacity, 0));
@@ -46,6 +46,11 @@ bool EMemoryFile::Reserve(uint32_t size, uint32_t new_capacity) {
     buffer_ = grown;
     capacity_ = new_capacity;
     return true;
+}
+
+bool EMemoryFile::Reserve(uint32_t capacity) {
+    FileLock lock(this);
+    return buffer_ != nullptr && Grow(capacity, capacity);
 }
 
 HVBFileObject* EMemoryFile::Duplicate() {
@@ -80,7 +85,7 @@ uint32_t EMemoryFile::Write(const void* buffer, uint32_t count) {
             if (end > capacity_) {
                 uint64_t want = (static_cast<uint64_t>(end) + count + 0xFFF) & ~static_cast<uint64_t>(0xFFF);
                 if (want > 0xFFFFF000u) want = end;
-                if (!Reserve(end, static_cast<uint32_t>(want))) return 0;
+                if (!Grow(end, static_cast<uint32_t>(want))) return 0;
             }
             length_ = end;
         }
@@ -104,7 +109,7 @@ uint32_t EMemoryFile::Seek(int32_t distance, uint32_t origin) {
     if (position_ > length_ && Owned() && buffer_ != nullptr) {
         // The buffer always covers the length; what lies between the old end
         // and the new one is undefined.
-        if (Reserve(position_, (position_ + 0xFFF) & ~0xFFFu)) length_ = position_;
+        if (Grow(position_, (position_ + 0xFFF) & ~0xFFFu)) length_ = position_;
     }
     return position_;
 }

@@ -35,13 +35,18 @@ public:
     // The length becomes the position (never more than the buffer holds).
     ResultCode SetEndOfFile() override;
 
+    // Makes an own buffer hold at least capacity bytes, leaving the length and
+    // the position as they are. False when that would grow a caller's buffer,
+    // on a closed file, or when the heap has nothing to give.
+    bool Reserve(uint32_t capacity);
+
     const unsigned char* GetBuffer() const { return buffer_; }
     uint32_t GetCapacity() const { return capacity_; }
 
 private:
     bool Owned() const { return (open_flags_ & modeWrite) != 0; }
-    // Makes an own buffer hold at least size bytes.
-    bool Reserve(uint32_t size, uint32_t new_capacity);
+    // Makes an own buffer hold at least size bytes, growing it to new_capacity.
+    bool Grow(uint32_t size, uint32_t new_capacity);
 
     unsigned char* buffer_ = nullptr;
     uint32_t length_ = 0;

@@ -19,7 +19,43 @@ Bytes Decipher(const Bytes& coded, const char* password, size_t count, uint32_t 
     return plain;
 }
 
+// The permutation rule done the slow, obvious way, one bit at a time: output
+// bit i of a block is input bit P(i).
+Bytes ReferenceShuffle(const Bytes& block, const uint8_t* key, uint32_t length, uint32_t offset) {
+    auto bit = [](const uint8_t* b, uint32_t p) { return (b[p / 8] >> (7 - p % 8)) & 1; };
+    uint8_t taken[32] = {};
+    Bytes out(32, 0);
+    uint32_t s = 0, j = offset;
+    for (uint32_t i = 0; i < 256; ++i) {
+        s = (s + key[j]) % 256;
+        j = (j + 1) % length;
+        while (taken[s / 8] == 0xFF) s = (s + 8) % 256;
+        while (bit(taken, s)) s = s % 8 != 7 ? s + 1 : (s + 9) % 256;
+        taken[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+        if (bit(block.data(), s)) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+    }
+    return out;
+}
+
 }  // namespace
+
+TEST(ShuffleBlock, FollowsTheRuleForShortLongAndVeryLongKeys) {
+    // The last key is too long for the table of permutations and takes the
+    // block-by-block path.
+    for (uint32_t length : {1u, 40u, 5000u}) {
+        Bytes password = RandomBytes(length, length);
+        TLMBshfBuffer cipher;
+        ASSERT_TRUE(cipher.SetPassword(reinterpret_cast<const char*>(password.data()), length));
+        for (uint32_t block = 0; block < 70; ++block) {
+            Bytes input = RandomBytes(32, block + 100);
+            Bytes expected =
+                ReferenceShuffle(input, cipher.GetKey(), cipher.GetKeyLength(), block % cipher.GetKeyLength());
+            std::memcpy(cipher.input_block, input.data(), 32);
+            cipher.ShuffleBlock();
+            ASSERT_EQ(Bytes(cipher.output_block, cipher.output_block + 32), expected) << length << " " << block;
+        }
+    }
+}
 
 TEST(ShuffleKey, OneBytePasswordIsExpandedTo32) {
     TLMBshfBuffer cipher;

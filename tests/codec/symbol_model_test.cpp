@@ -1,6 +1,7 @@
+#include "codec/symbol_model.h"
+
 #include <gtest/gtest.h>
 
-#include "codec/symbol_model.h"
 #include "codec_test_support.h"
 
 TEST(SymbolModel, FreshModelIsUniform) {
@@ -85,8 +86,8 @@ TEST(ContextTreeBlock, GrowthCopiesTheParentsFrequentSymbols) {
     block->Reset();
     SymbolModel& root = block->root;
     for (int i = 0; i < 40; ++i) root.IncrementSymbol(static_cast<uint32_t>(root.FindSymbol('a')));
-    uint8_t ring[4] = {'a', 0, 0, 0};
-    block->Grow(&root, 0, 'a', ring, 1);
+    const uint32_t recent = 'a';
+    block->Grow(&root, 0, 'a', recent);
     ASSERT_EQ(block->models_used, 1u);
     EXPECT_EQ(root.sub_contexts['a' >> 1].child, 0);
     const SymbolModel* child = block->pool_index[0];
@@ -96,13 +97,13 @@ TEST(ContextTreeBlock, GrowthCopiesTheParentsFrequentSymbols) {
     EXPECT_EQ(child->entries[1].symbol, kEscapeSymbol);
     EXPECT_EQ(child->total, 41u / 16 + 1);
     uint32_t depth;
-    EXPECT_EQ(block->Descend(ring, 1, &depth), child);
+    EXPECT_EQ(block->Descend(recent, &depth), child);
     EXPECT_EQ(depth, 1u);
 
     // Deeper levels wait for more hits; a full pool grows no more.
-    block->Grow(block->pool_index[0], 1, 'a', ring, 1);
+    block->Grow(block->pool_index[0], 1, 'a', recent);
     EXPECT_EQ(block->models_used, 1u);
     block->models_used = kPoolModels;
-    block->Grow(&root, 0, 'b', ring, 1);
+    block->Grow(&root, 0, 'b', recent);
     EXPECT_EQ(block->models_used, kPoolModels);
 }

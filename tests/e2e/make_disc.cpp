@@ -14,9 +14,8 @@
 #include "archive/tolma_entry.h"
 #include "core/hvb.h"
 #include "file/raw_file.h"
+#include "file_table.h"
 #include "platform/file.h"
-
-extern const char RepairFileTable[168][64];
 
 namespace {
 
@@ -210,13 +209,18 @@ int main(int argc, char** argv) {
 
     // The table's order, for checking which files a failed run restored.
     {
-        char listing[168 * 64];
+        uint32_t count = 0;
+        while (RepairFileTable[count][0] != '\0') ++count;
+        const uint32_t capacity = count * kFileTableSlotSize + 1;
+        auto* listing = static_cast<char*>(hvbHeapAllocate(nullptr, capacity, 0));
         uint32_t used = 0;
-        for (int i = 0; RepairFileTable[i][0] != '\0'; ++i) {
-            used += static_cast<uint32_t>(std::snprintf(listing + used, sizeof listing - used, "%s\n", RepairFileTable[i]));
+        for (uint32_t i = 0; i < count; ++i) {
+            used += static_cast<uint32_t>(std::snprintf(listing + used, capacity - used, "%s\n", RepairFileTable[i]));
         }
         Join(path, out, "table.txt");
-        if (!WriteWholeFile(path, listing, used)) return 1;
+        ok = WriteWholeFile(path, listing, used);
+        hvbHeapFree(nullptr, listing, 0);
+        if (!ok) return 1;
     }
 
     // The log template: "@INSTDIR" in several places, CR LF line ends, an

@@ -12,7 +12,8 @@ E2E_OUT=$E2E_ROOT/$scenario
 rm -rf "$E2E_OUT"
 mkdir -p "$E2E_ROOT"
 e2e_display
-repair_env
+# The desktop scenario rewrites the prefix's shell folders: it gets its own.
+if [ "$scenario" = long_desktop ]; then repair_env prefix-long-desktop; else repair_env; fi
 # One prefix for every scenario; scenarios run one at a time.
 repair_wine wineboot -i >/dev/null 2>&1
 
@@ -53,6 +54,15 @@ case $scenario in
       grep -q "Working directory.*Games.ぽるてぃ体験版.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
     done
     ;;
+  keys_during_copy)
+    # Escape and Enter reaching the dialog between files neither stop the
+    # copy nor start it a second time.
+    repair_run Return 'Escape Return'
+    [ "$(cat "$E2E_OUT/progress_keys")" -gt 0 ] || { echo "the copy ended before a key was sent: skipped"; exit 77; }
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    diffs=$(repair_differences | grep -v -x -F './SCRIPT/1_5_22.scn')
+    [ -z "$diffs" ] || e2e_fail "files still differ: $diffs"
+    ;;
   cancel)
     repair_run Escape
     repair_expect_texts "$REPAIR_MSG1"
@@ -79,6 +89,47 @@ case $scenario in
     repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "$long" /f >/dev/null 2>&1
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+    ;;
+  long_desktop)
+    # The registered desktop is too long to read (128 bytes or more), so the
+    # tool asks the shell, which reports a folder of 240 bytes. With its
+    # separator the first link name (18 bytes) ends at 259 bytes and fits the
+    # 260-byte buffer with its terminator; the other two (28 bytes) do not
+    # and are skipped.
+    d=$(printf 'd%.0s' $(seq 100)) e=$(printf 'e%.0s' $(seq 100)) f=$(printf 'f%.0s' $(seq 35))
+    desktop_win="C:\\$d\\$e\\$f"
+    [ ${#desktop_win} -eq 240 ] || e2e_fail "desktop path is ${#desktop_win} bytes"
+    long_desktop=$WINEPREFIX/drive_c/$d/$e/$f
+    rm -rf "$WINEPREFIX/drive_c/$d" && mkdir -p "$long_desktop"
+    folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
+    repair_wine reg add "$folders\User Shell Folders" /v Desktop /t REG_EXPAND_SZ /d "$desktop_win" /f >/dev/null 2>&1 \
+      || e2e_fail "cannot set the user's desktop folder"
+    repair_wine reg add "$folders\Shell Folders" /v Desktop /t REG_SZ /d "C:\\$(printf 'x%.0s' $(seq 140))" /f \
+      >/dev/null 2>&1 || e2e_fail "cannot set the registered desktop"
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    found=$(cd "$long_desktop" && ls -- *.lnk 2>/dev/null)
+    [ "$found" = 'ぽるてぃ体験版.lnk' ] || e2e_fail "shortcuts on the long desktop: ${found:-none}"
+    lnkinfo -c windows-932 "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
+    grep -q "Local path.*Games.ぽるてぃ体験版.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
+      || { cat "$E2E_OUT/pro.exe.lnkinfo"; e2e_fail "shortcut target"; }
+    [ -z "$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null)" ] || e2e_fail "a shortcut was made elsewhere"
+    ;;
+  empty_table)
+    # Nothing to restore: the dialog ends at once with success and the
+    # fix-ups run; no listed file is touched.
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    grep -q "old log" "$REPAIR_INSTALL/setup.log" && e2e_fail "setup.log was not rebuilt"
+    skip='\./setup\.log|\./SCRIPT/1_5_22\.scn'
+    [ "$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort | grep -v -E "  ($skip)\$")" = \
+      "$(echo "$before" | grep -v -E "  ($skip)\$")" ] || e2e_fail "listed files changed"
+    ;;
+  no_dialog)
+    # A dialog that cannot be created copied nothing: message 4, no fix-ups.
+    repair_run
+    repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG4"
+    [ "$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort)" = "$before" ] || e2e_fail "files changed"
     ;;
   missing_entry|damaged_entry)
     [ $scenario = missing_entry ] && name=$omitted || name=$damaged

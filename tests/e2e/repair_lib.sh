@@ -7,8 +7,8 @@
 REPAIR_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ぽるてぃ体験版'
 REPAIR_INSTALL_WIN='C:\Games\ぽるてぃ体験版'
 
-repair_env() {
-  export WINEPREFIX=$E2E_ROOT/prefix
+repair_env() {  # [PREFIX_NAME]: a prefix of its own for a scenario that changes it
+  export WINEPREFIX=$E2E_ROOT/${1:-prefix}
   export HOME=$E2E_ROOT/home
   mkdir -p "$HOME"
   REPAIR_INSTALL=$WINEPREFIX/drive_c/Games/ぽるてぃ体験版
@@ -64,14 +64,18 @@ repair_install() {
 }
 
 # Runs repair.exe from drive D and answers every message box: the first with
-# FIRST_KEY (Return or Escape), the others with Return. Leaves the texts in
-# $E2E_OUT/texts, the captions in $E2E_OUT/captions and screenshots beside.
+# FIRST_KEY (Return or Escape), the others with Return. With PROGRESS_KEYS,
+# sends those keys to the progress dialog at every look while it is up, from
+# half a second after it appeared (when its first paint has started the
+# copy). Leaves the texts in $E2E_OUT/texts, the captions in
+# $E2E_OUT/captions, the number of key rounds sent in $E2E_OUT/progress_keys
+# and screenshots beside.
 repair_run() {
-  local first_key=${1:-Return}
+  local first_key=${1:-Return} progress_keys=${2:-}
   mkdir -p "$E2E_OUT"
   : >"$E2E_OUT/captions"
   WINEDEBUG=+msgbox repair_wine 'D:\repair.exe' >"$E2E_OUT/stdout" 2>"$E2E_OUT/trace" &
-  local pid=$! n=0 key=$first_key seen_progress=0 id name started=$SECONDS
+  local pid=$! n=0 key=$first_key seen_progress=0 id name started=$SECONDS rounds=0
   while kill -0 $pid 2>/dev/null; do
     if [ $((SECONDS - started)) -gt 300 ]; then
       e2e_screenshot "$E2E_OUT/timeout.png"
@@ -82,7 +86,14 @@ repair_run() {
       name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
       [ -n "$name" ] || continue
       if [ "$name" = "修復セットアップ中" ]; then
-        if [ $seen_progress = 0 ]; then e2e_screenshot "$E2E_OUT/progress.png"; seen_progress=1; fi
+        if [ $seen_progress = 0 ]; then
+          e2e_screenshot "$E2E_OUT/progress.png"
+          seen_progress=1
+          [ -n "$progress_keys" ] && sleep 0.5
+        elif [ -n "$progress_keys" ]; then
+          # shellcheck disable=SC2086  # several keys
+          e2e_keys "$id" $progress_keys 2>/dev/null && rounds=$((rounds + 1))
+        fi
         continue
       fi
       n=$((n + 1))
@@ -97,6 +108,7 @@ repair_run() {
   done
   wait $pid
   local status=$?
+  echo $rounds >"$E2E_OUT/progress_keys"
   python3 "$SOURCE_ROOT/tests/e2e/msgbox_texts.py" "$E2E_OUT/trace" >"$E2E_OUT/texts"
   [ $status -eq 0 ] || e2e_fail "repair.exe exited with $status"
 }

@@ -69,6 +69,30 @@ TEST(MemoryFile, SeeksClampAndExtend) {
     EXPECT_EQ(file.GetLength(), 3u);
 }
 
+TEST(MemoryFile, ReserveGrowsOnlyTheBuffer) {
+    EMemoryFile file;
+    file.Create(16);
+    file.Write("abcdef", 6);
+    file.Seek(2, FromBegin);
+    ASSERT_TRUE(file.Reserve(100000));
+    EXPECT_GE(file.GetCapacity(), 100000u);
+    EXPECT_EQ(file.GetLength(), 6u);
+    EXPECT_EQ(file.GetPosition(), 2u);
+    EXPECT_TRUE(file.Reserve(10)) << "already held";
+    EXPECT_GE(file.GetCapacity(), 100000u);
+    file.Seek(99990, FromBegin);
+    EXPECT_EQ(file.Write("0123456789", 10), 10u);
+    EXPECT_EQ(file.GetCapacity(), 100000u) << "the reserved room is used before growing";
+
+    char text[4] = "abc";
+    EMemoryFile view;
+    view.Open(text, 3);
+    EXPECT_TRUE(view.Reserve(3));
+    EXPECT_FALSE(view.Reserve(4)) << "a caller's buffer is never grown";
+    EMemoryFile closed;
+    EXPECT_FALSE(closed.Reserve(1));
+}
+
 TEST(MemoryFile, CallersBufferIsNeverGrownOrOverrun) {
     // Heap copies so that ASan sees any access beyond them.
     std::unique_ptr<char[]> data(new char[8]);

@@ -321,6 +321,11 @@ TEST(PEImageDamaged, HeadersAndDirectory) {
     PutLe32(b, entry, 0x100);
     EXPECT_RESULT(open_archive(b), kBadDataEntry);
 
+    // Cut inside the resource's data: the window may not promise bytes the
+    // file does not hold.
+    b.assign(original.begin(), original.begin() + data_offset + 100);
+    EXPECT_RESULT(open_archive(b), kBadDataEntry);
+
     // The root's first type entry pointing far outside the image.
     b = original;
     PutLe32(b, rsrc + 16 + 4, 0xFFFFFFF0u);
@@ -329,6 +334,62 @@ TEST(PEImageDamaged, HeadersAndDirectory) {
     ASSERT_EQ(far_image.LoadPEImage(&far, false), ResultSuccess);
     EXPECT_RESULT(far_image.FindResourceData(&data, kRcData, "IDR_ARCHIVE", 0), kResourceDataNotFound);
     EXPECT_RESULT(far_image.EnumResources(nullptr, nullptr, 0), kResourceDataNotFound);
+}
+
+// A root directory whose entries lead back to itself, besides one real path
+// to a resource: the head-only open reads each directory once per level,
+// not once per path leading to it.
+TEST(PEImageDamaged, SelfReferencingDirectoryIsReadOnce) {
+    const uint32_t kEntries = 128;
+    const uint32_t kRsrc = 0x200, kRva = 0x1000;
+    std::vector<uint8_t> b(kRsrc);
+    b[0] = 'M';
+    b[1] = 'Z';
+    PutLe32(b, 0x3C, 0x40);
+    PutLe32(b, 0x40, 0x00004550);
+    b[0x46] = 1;     // one section
+    b[0x54] = 0xE0;  // optional header size
+    const uint32_t section = 0x40 + 24 + 0xE0;
+    std::memcpy(&b[section], ".rsrc", 5);
+    PutLe32(b, section + 12, kRva);
+    PutLe32(b, section + 20, kRsrc);
+
+    auto directory = [&b](uint16_t entries) {
+        b.resize(b.size() + 16);
+        b[b.size() - 2] = static_cast<uint8_t>(entries);
+        b[b.size() - 1] = static_cast<uint8_t>(entries >> 8);
+    };
+    auto entry = [&b](uint32_t name, uint32_t offset) {
+        b.resize(b.size() + 8);
+        PutLe32(b, static_cast<uint32_t>(b.size()) - 8, name);
+        PutLe32(b, static_cast<uint32_t>(b.size()) - 4, offset);
+    };
+    const uint32_t names = 16 + 8 * kEntries, languages = names + 24, data_entry = languages + 24;
+    directory(kEntries);
+    for (uint32_t i = 1; i < kEntries; ++i) entry(0x100 + i, 0x80000000u);
+    entry(RT_RCDATA_ID, 0x80000000u | names);
+    directory(1);
+    entry(1, 0x80000000u | languages);
+    directory(1);
+    entry(0x0411, data_entry);
+    b.resize(b.size() + 16);
+    PutLe32(b, kRsrc + data_entry, kRva + data_entry + 16);
+    PutLe32(b, kRsrc + data_entry + 4, 4);
+    for (char c : std::string("data")) b.push_back(static_cast<uint8_t>(c));
+    PutLe32(b, section + 16, static_cast<uint32_t>(b.size()) - kRsrc);
+
+    VectorFile file(modeRead, b);
+    EXEImageFileObject image;
+    ASSERT_EQ(image.OpenPEImageFile(&file), ResultSuccess);
+    EXPECT_EQ(image.GetImageMemoryLength(), kRsrc + data_entry + 16);
+    // Each directory at most once per level, the headers and the head: a few
+    // times the image, where a walk per path reads the root directory
+    // kEntries squared times (some 17 MB).
+    EXPECT_LT(file.bytes_read, 8 * b.size());
+    ASSERT_EQ(image.OpenResource(MakeIntResource(RT_RCDATA_ID), MakeIntResource(1), 0), ResultSuccess);
+    char text[8] = {};
+    EXPECT_EQ(image.Read(text, sizeof text), 4u);
+    EXPECT_STREQ(text, "data");
 }
 
 // Names are UTF-16 in the image and narrow (the ANSI code page) in the calls.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "tolma_archive/archive_support.h"
 
 namespace {
@@ -440,6 +441,55 @@ TEST(TolmaArchiveDamage, ImplausibleLengthDoesNotReserveItsMemory) {
     EXPECT_EQ(archive.OpenFile("f", nullptr, 0), ResultGeneralError);
 }
 
+TEST(TolmaArchiveDamage, LengthsBeyondTheFileAskForNoMemory) {
+    // Memory is asked for only by what the input can back: any question
+    // about exhausted memory is a failure here.
+    int prompts = 0;
+    plat::SetPromptHandler(
+        [](const char*, const char*, void* count) {
+            ++*static_cast<int*>(count);
+            return plat::Answer::No;
+        },
+        &prompts);
+    // One entry whose extra information or name claims 0xE0000000 bytes, in a
+    // "DirEntry" record claiming 0xF0000000.
+    auto directory = [](bool in_name) {
+        Bytes d;
+        PutLe(d, 1, 4);
+        d.insert(d.end(), 8 + 4 + 4 + 8 + 8, 0);
+        PutLe(d, in_name ? 0 : 0xE0000000u, 4);
+        PutLe(d, in_name ? 0xE0000000u : 2, 4);
+        return d;
+    };
+    const size_t kClaim = 64 + 8;
+    for (bool in_name : {false, true}) {
+        SCOPED_TRACE(in_name ? "name" : "extra");
+        Bytes root = WithRootDirectory(directory(in_name));
+        ASSERT_EQ(root.size(), 124u);
+        root[kClaim + 3] = 0xF0;
+        EXPECT_FALSE(Opens(root));
+
+        // The same directory as a subdirectory, inside a "filedata" record
+        // that claims as much.
+        Bytes top;
+        PutLe(top, 1, 4);
+        const Bytes entry = EntryBytes("D", 0, TOLMA_ATTRIBUTE_DIRECTORY, 16 + 4 + 40 + 2, 2);
+        top.insert(top.end(), entry.begin(), entry.end());
+        Bytes sub(root.begin() + 64, root.end());
+        const std::string filedata = "filedata";
+        Bytes after(filedata.begin(), filedata.end());
+        PutLe(after, 0xF0000000u, 8);
+        after.insert(after.end(), sub.begin(), sub.end());
+        VectorFile file(modeRead, WithRootDirectory(top, after));
+        TOLMAArchive archive;
+        ASSERT_EQ(archive.Open(&file, nullptr), ResultSuccess);
+        EXPECT_EQ(archive.DescendDirectory("D"), ResultGeneralError);
+        EXPECT_NE(archive.FindEntry("D"), nullptr) << "still at the root";
+    }
+    plat::SetPromptHandler(nullptr, nullptr);
+    EXPECT_EQ(prompts, 0);
+}
+
 TEST(TolmaArchiveWrite, WriteFailuresAreReported) {
     VectorFile file(kCreateFlags);
     TOLMAArchive archive;
@@ -457,5 +507,29 @@ TEST(TolmaArchiveWrite, WriteFailuresAreReported) {
     file.short_writes = true;
     archive.Write(data.data(), static_cast<uint32_t>(data.size()));
     EXPECT_EQ(archive.CloseFile(), ResultGeneralError);
+    EXPECT_EQ(archive.Close(), ResultGeneralError);
+}
+
+TEST(TolmaArchiveWrite, FailedSubdirectoryRecordIsReported) {
+    // Refuses the one write it is armed for.
+    struct FailOnce : VectorFile {
+        using VectorFile::VectorFile;
+        uint32_t Write(const void* buffer, uint32_t count) override {
+            if (armed) {
+                armed = false;
+                return 0;
+            }
+            return VectorFile::Write(buffer, count);
+        }
+        bool armed = false;
+    };
+    FailOnce file(kCreateFlags);
+    TOLMAArchive archive;
+    TOLMAEntryList list;
+    list.AddEntry("D", TOLMA_ATTRIBUTE_DIRECTORY, 0, nullptr);
+    ASSERT_EQ(archive.Open(&file, &list), ResultSuccess);
+    TOLMAEntryList none;
+    file.armed = true;
+    EXPECT_EQ(archive.DescendDirectory("D", &none), ResultGeneralError);
     EXPECT_EQ(archive.Close(), ResultGeneralError);
 }

@@ -149,10 +149,11 @@ TEST_F(TolmaTool, RoundTripEveryEncoding) {
         SCOPED_TRACE(encoding);
         const std::string archive = Path(std::string(encoding) + ".arc");
         const std::string dest = Path(std::string("out-") + encoding);
-        ASSERT_EQ(Run({"create", archive, Path("src"), "--encoding", encoding, "--password", "pw"}), 0) << err;
+        // Every spelling of an option: long, short, with '='.
+        ASSERT_EQ(Run({"create", archive, Path("src"), "-e", encoding, "--password=pw"}), 0) << err;
         ASSERT_EQ(Run({"verify", archive, "--password", "pw"}), 0) << out << err;
         EXPECT_NE(out.find("5 files checked, 0 failures"), std::string::npos) << out;
-        ASSERT_EQ(Run({"extract", archive, dest, "--password", "pw"}), 0) << err;
+        ASSERT_EQ(Run({"extract", archive, dest, "-p", "pw"}), 0) << err;
         std::map<std::string, Bytes> extracted;
         Snapshot(dest, "", &extracted);
         EXPECT_TRUE(extracted == source);
@@ -193,6 +194,21 @@ TEST_F(TolmaTool, ExtractsSelectedPathsAndKeepsExistingFiles) {
     EXPECT_EQ(ReadHostFile(dest + kSep + "empty"), Bytes());
     EXPECT_EQ(Run({"extract", archive, dest, "missing"}), 1);
     EXPECT_NE(err.find("not found"), std::string::npos) << err;
+}
+
+// "表" is 0x95 0x5C in Shift-JIS: its second byte is never a separator, in a
+// typed archive path nor at the end of a directory argument.
+TEST_F(TolmaTool, DoubleByteCharactersEndingInABackslashByte) {
+    MakeTree(Path("src"));
+    ASSERT_EQ(Run({"create", Path("a.arc"), Path("src")}), 0) << err;
+    for (const char* typed : {"表/日本語.txt", "表\\日本語.txt", "/表//日本語.txt/"}) {
+        ASSERT_EQ(Run({"cat", Path("a.arc"), Native(typed)}), 0) << typed << err;
+        EXPECT_EQ(out, "jp");
+    }
+    const std::string table = Native("表");
+    ASSERT_EQ(Run({"create", Path("b.arc"), Path("src") + kSep + table + kSep}), 0) << err;
+    ASSERT_EQ(Run({"extract", Path("b.arc"), Path(table)}), 0) << err;
+    EXPECT_EQ(ReadHostFile(Path(table) + kSep + Native("日本語.txt")), (Bytes{'j', 'p'}));
 }
 
 TEST_F(TolmaTool, ReadsTheArchiveOfAPEImage) {
@@ -285,10 +301,18 @@ TEST_F(TolmaTool, DamageAndUsage) {
     EXPECT_NE(err.find("usage: tolma list"), std::string::npos) << err;
     EXPECT_EQ(Run({"create", Path("x.arc"), dir_, "--encoding", "zip"}), 2);
     EXPECT_EQ(Run({"list", Path("damaged.arc"), "--bogus"}), 2);
+    EXPECT_EQ(Run({"list", Path("damaged.arc"), "-p"}), 2);
+    EXPECT_NE(err.find("-p needs a value"), std::string::npos) << err;
+    EXPECT_EQ(Run({"list", Path("damaged.arc"), "--encoding=raw"}), 0);
+    EXPECT_NE(err.find("--encoding applies to create only; ignored"), std::string::npos) << err;
     for (const char* command : {"create", "list", "extract", "cat", "verify"}) {
         EXPECT_EQ(Run({command, "--help"}), 0);
         EXPECT_EQ(out.rfind(std::string("usage: tolma ") + command, 0), 0u) << out;
     }
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out.find("exit status"), std::string::npos);
+    EXPECT_NE(out.find("  create ARCHIVE DIR      store"), std::string::npos) << out;
+    // A synopsis too long for the summary column has a line of its own.
+    EXPECT_NE(out.find("  extract ARCHIVE [DEST] [PATH...]\n" + std::string(26, ' ') + "extract"), std::string::npos)
+        << out;
 }

@@ -1,3 +1,7 @@
+// 64-bit offsets and sizes: a 32-bit readdir fails on directories whose
+// positions do not fit (ext4's hashed ones, seen by a 32-bit program on a
+// 64-bit kernel), and a 32-bit stat on files of 2 GiB or more.
+#define _FILE_OFFSET_BITS 64
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +19,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryItem>* items) {
     DIR* dir = opendir(path.c_str());
     if (dir == nullptr) return false;
     items->clear();
-    while (dirent* d = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent* d = readdir(dir);
+        if (d == nullptr) break;
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
         const std::string full = path + "/" + name;
@@ -24,7 +31,11 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryItem>* items) {
         if (kind == PathKind::Link && stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) kind = PathKind::File;
         items->push_back({name, kind});
     }
+    // Null ends the listing and reports a failure alike; a listing cut short
+    // is no listing.
+    const bool complete = errno == 0;
     closedir(dir);
+    if (!complete) return false;
     std::sort(items->begin(), items->end(),
               [](const DirectoryItem& a, const DirectoryItem& b) { return a.name < b.name; });
     return true;

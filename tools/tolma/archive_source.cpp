@@ -1,0 +1,85 @@
+#include "archive_source.h"
+
+#include <vector>
+
+#include "output.h"
+#include "tool_system.h"
+
+namespace tolma {
+
+int ArchiveSource::Open(const std::string& path, bool pe) {
+    if (raw_.Open(path.c_str(), modeRead | shareRead) != ResultSuccess) {
+        Error("cannot open " + NativeShown(path));
+        return kExitNoArchive;
+    }
+    char magic[2] = {};
+    const bool mz = raw_.Read(magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    raw_.Seek(0, FromBegin);
+    HVBFileObject* source = &raw_;
+    if (pe || mz) {
+        ResultCode r = image_.OpenPEImageFile(&raw_);
+        if (r == ResultSuccess) r = image_.OpenResource(MakeIntResource(RT_RCDATA_ID), "IDR_ARCHIVE", 0);
+        if (r != ResultSuccess) {
+            Error(NativeShown(path) + " holds no archive resource: " + Shown(GetResultText(r)));
+            return kExitNoArchive;
+        }
+        source = &image_;
+    }
+    if (archive_.Open(source, nullptr) != ResultSuccess) {
+        Error(NativeShown(path) + " is not an archive, or its root directory is damaged");
+        return kExitNoArchive;
+    }
+    return kExitOk;
+}
+
+void Walker::Walk(const std::string& prefix, int depth) {
+    TOLMAEntryList entries;
+    archive.GetDirectoryEntries(&entries);
+    for (uint32_t i = 0; i < entries.GetCount(); ++i) {
+        const TOLMADirectoryEntry& entry = *entries.GetAt(i);
+        const std::string path = prefix + entry.GetName();
+        if (!visit(path, entry, depth) || !entry.IsDirectory()) continue;
+        // Declared but never stored: an empty directory.
+        if (entry.offset == 0) continue;
+        if (depth + 1 >= kMaxDepth) {
+            Error("directory " + Quoted(path) + " is nested too deeply; not entered");
+            ++failures;
+            continue;
+        }
+        if (archive.DescendDirectory(entry.GetName()) != ResultSuccess) {
+            Error("directory " + Quoted(path) + " cannot be read");
+            ++failures;
+            continue;
+        }
+        Walk(path + "\\", depth + 1);
+        archive.AscendDirectory();
+    }
+}
+
+std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
+                  const std::function<bool(const uint8_t*, uint32_t)>& sink) {
+    std::vector<uint8_t> buffer(kChunk);
+    uint64_t done = 0;
+    for (;;) {
+        const uint32_t n = archive.Read(buffer.data(), kChunk);
+        if (n == 0) break;
+        if (!sink(buffer.data(), n)) {
+            archive.CloseFile();
+            return "cannot be written";
+        }
+        done += n;
+        if (progress != nullptr) progress->Add(n);
+    }
+    const ResultCode closed = archive.CloseFile();
+    if (done < length) return "stored data ends early (damaged or wrong password)";
+    if (closed != ResultSuccess) return "checksum mismatch (damaged or wrong password)";
+    return "";
+}
+
+const char* PasswordOf(const Options& o, std::string* converted) {
+    if (!o.has_password) return nullptr;
+    if (!tool::ArgumentToArchive(o.password.c_str(), converted)) *converted = o.password;
+    return converted->c_str();
+}
+
+}  // namespace tolma

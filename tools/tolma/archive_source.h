@@ -1,0 +1,57 @@
+// Reading archives: opening one, plain or held in a PE image, walking its
+// tree, and streaming a stored file out of it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "archive/tolma_archive.h"
+#include "command.h"
+#include "file/exe_image_file.h"
+#include "file/raw_file.h"
+#include "output.h"
+
+namespace tolma {
+
+constexpr uint32_t kChunk = 1u << 20;
+// Deeper trees are refused: no legitimate archive needs them, and a damaged
+// one could otherwise nest until paths and the stack run out.
+constexpr int kMaxDepth = 64;
+
+class ArchiveSource {
+public:
+    // kExitOk, or kExitNoArchive after saying why. A PE image is recognised
+    // by its "MZ" header, or taken as one when pe is set; its archive is its
+    // "IDR_ARCHIVE" resource, read through the resource window, never a copy.
+    int Open(const std::string& path, bool pe);
+    TOLMAArchive& Archive() { return archive_; }
+
+private:
+    // Destroyed in reverse: the archive before the image before the file.
+    ERawFile raw_;
+    EXEImageFileObject image_;
+    TOLMAArchive archive_;
+};
+
+struct Walker {
+    TOLMAArchive& archive;
+    // Called for every entry with its full archive path and depth; for a
+    // directory, false skips its contents.
+    std::function<bool(const std::string& path, const TOLMADirectoryEntry& entry, int depth)> visit;
+    // Directories that could not be entered, each reported.
+    int failures = 0;
+
+    // From the archive's current directory.
+    void Walk(const std::string& prefix, int depth);
+};
+
+// Streams the archive's open file to sink and closes it; "" on success, else
+// what went wrong. progress may be null.
+std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
+                  const std::function<bool(const uint8_t*, uint32_t)>& sink);
+
+// The --password option in the archive's code page, or null without one.
+const char* PasswordOf(const Options& o, std::string* converted);
+
+}  // namespace tolma

@@ -1,0 +1,235 @@
+// tolma extract: stored files below a destination directory, refusing every
+// name that would lead outside it.
+#include <utility>
+#include <vector>
+
+#include "archive_source.h"
+#include "command.h"
+#include "names.h"
+#include "output.h"
+#include "platform/file.h"
+#include "tool_system.h"
+
+namespace tolma {
+namespace {
+
+class Extractor {
+public:
+    Extractor(const Options& o, TOLMAArchive& archive, std::string destination)
+        : options_(o), archive_(archive), destination_(std::move(destination)) {}
+
+    // Paths typed by the user; none selects everything.
+    std::vector<std::string> selections;
+    std::vector<bool> matched;
+    int failures = 0;
+
+    int Run() {
+        std::string password_text;
+        password_ = PasswordOf(options_, &password_text);
+        matched.assign(selections.size(), false);
+
+        uint64_t total = 0;
+        if (tool::ErrorIsTerminal()) {
+            Walker sizes{archive_, [&](const std::string& path, const TOLMADirectoryEntry& e, int) {
+                             if (!e.IsDirectory() && Selected(path, false)) total += static_cast<uint32_t>(e.length);
+                             return true;
+                         }};
+            sizes.Walk("", 0);
+        }
+        Progress progress(total);
+        progress_ = &progress;
+
+        Walker walker{archive_, nullptr};
+        walker.visit = [this](const std::string& path, const TOLMADirectoryEntry& e, int depth) {
+            return Visit(path, e, depth);
+        };
+        walker.Walk("", 0);
+        progress.Finish();
+        failures += walker.failures;
+        for (size_t i = 0; i < selections.size(); ++i) {
+            if (!matched[i]) {
+                Error(Quoted(selections[i]) + ": not found in the archive");
+                ++failures;
+            }
+        }
+        return failures != 0 ? kExitFailed : kExitOk;
+    }
+
+private:
+    // Whether path is selected or lies below a selection. Marks what it
+    // matches, when asked.
+    bool Selected(const std::string& path, bool mark) {
+        if (selections.empty()) return true;
+        bool any = false;
+        for (size_t i = 0; i < selections.size(); ++i) {
+            const std::string& s = selections[i];
+            if (FoldedEquals(path, s) || LiesBelow(path, s)) {
+                if (mark) matched[i] = true;
+                any = true;
+            }
+        }
+        return any;
+    }
+    // Whether a directory lies on the way to some selection.
+    bool OnTheWay(const std::string& path) {
+        for (const std::string& s : selections)
+            if (LiesBelow(s, path)) return true;
+        return false;
+    }
+
+    void Refuse(const std::string& path, const std::string& why) {
+        Error("refusing " + Quoted(path) + ": " + why);
+        ++failures;
+    }
+
+    bool Visit(const std::string& path, const TOLMADirectoryEntry& e, int depth) {
+        const bool selected = Selected(path, true);
+        if (!selected && !(e.IsDirectory() && OnTheWay(path))) return false;
+        // Every piece of the path is checked where it is entered; the
+        // directories above were checked on the way down.
+        if (const char* why = UnsafeName(e.GetName())) {
+            Refuse(path, why);
+            return false;
+        }
+        std::string native_name;
+        if (!tool::ArchiveToNative(e.GetName(), &native_name)) {
+            Refuse(path, "the name cannot be expressed on this system");
+            return false;
+        }
+        native_.resize(static_cast<size_t>(depth));
+        native_.push_back(native_name);
+        if (e.IsDirectory()) {
+            if (selected && !EnsureDirectories(path, native_.size())) return false;
+            return true;
+        }
+        if (!EnsureDirectories(path, native_.size() - 1)) return false;
+        ExtractFile(path, e, Join(native_.size()));
+        return true;
+    }
+
+    std::string Join(size_t pieces) const {
+        std::string out = destination_;
+        for (size_t i = 0; i < pieces; ++i) out += tool::NativeSeparator() + native_[i];
+        return out;
+    }
+
+    // Creates the first `pieces` directories of the current path below the
+    // destination, never through a link.
+    bool EnsureDirectories(const std::string& path, size_t pieces) {
+        for (size_t i = 1; i <= pieces; ++i) {
+            const std::string dir = Join(i);
+            switch (tool::GetPathKind(dir)) {
+                case tool::PathKind::Directory:
+                    continue;
+                case tool::PathKind::None:
+                    if (tool::MakeDirectory(dir)) continue;
+                    Error("cannot create directory " + NativeShown(dir));
+                    ++failures;
+                    return false;
+                case tool::PathKind::Link:
+                    Refuse(path, "a link stands on its way (" + NativeShown(dir) + ")");
+                    return false;
+                default:
+                    Refuse(path, NativeShown(dir) + " exists and is not a directory");
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    void ExtractFile(const std::string& path, const TOLMADirectoryEntry& e, const std::string& target) {
+        switch (tool::GetPathKind(target)) {
+            case tool::PathKind::None:
+                break;
+            case tool::PathKind::File:
+                if (options_.force) break;
+                Error(NativeShown(target) + " exists; not overwritten (use --force)");
+                ++failures;
+                return;
+            case tool::PathKind::Link:
+                Refuse(path, NativeShown(target) + " is a link; not followed");
+                return;
+            default:
+                Refuse(path, NativeShown(target) + " exists and is not a file");
+                return;
+        }
+        if (archive_.OpenEntry(e.GetName(), password_, 1) != ResultSuccess) {
+            Error(Quoted(path) + ": " +
+                  (GetEncodingKeyword(e.encoding) == nullptr ? "unknown encoding" : "cannot be opened"));
+            ++failures;
+            return;
+        }
+        ERawFile out;
+        if (out.Open(target.c_str(), modeCreate | modeWrite) != ResultSuccess) {
+            archive_.CloseFile();
+            Error("cannot create " + NativeShown(target));
+            ++failures;
+            return;
+        }
+        const std::string problem = Drain(archive_, static_cast<uint32_t>(e.length), progress_,
+                                          [&out](const uint8_t* data, uint32_t n) { return out.Write(data, n) == n; });
+        uint64_t stamp = 0;
+        for (int i = 7; i >= 0; --i) stamp = stamp << 8 | e.time_stamp[i];
+        if (problem.empty() && stamp != 0) {
+            const plat::FileTime time = stamp;
+            plat::SetFileTimes(out.GetHandle(), nullptr, nullptr, &time);
+        }
+        out.Close();
+        if (!problem.empty()) {
+            tool::RemoveFile(target);
+            progress_->Finish();
+            Error(Quoted(path) + ": " + problem + "; not extracted");
+            ++failures;
+        }
+    }
+
+    const Options& options_;
+    TOLMAArchive& archive_;
+    std::string destination_;
+    const char* password_ = nullptr;
+    Progress* progress_ = nullptr;
+    // Native names of the pieces of the path being visited.
+    std::vector<std::string> native_;
+};
+
+int Extract(const Options& o) {
+    ArchiveSource source;
+    if (int r = source.Open(o.arguments[0], o.pe)) return r;
+    const std::string destination = WithoutTrailingSeparators(o.arguments.size() >= 2 ? o.arguments[1] : ".");
+    if (tool::GetPathKind(destination) == tool::PathKind::None && !tool::MakeDirectory(destination)) {
+        Error("cannot create " + NativeShown(destination));
+        return kExitFailed;
+    }
+    Extractor extractor(o, source.Archive(), destination);
+    for (size_t i = 2; i < o.arguments.size(); ++i) {
+        std::string path;
+        if (!ArchivePathArgument(o.arguments[i], &path) || path.empty()) {
+            Error("'" + o.arguments[i] + "' names nothing in the archive");
+            return kExitUsage;
+        }
+        extractor.selections.push_back(path);
+    }
+    return extractor.Run();
+}
+
+}  // namespace
+
+extern const Command kExtractCommand = {
+    .name = "extract",
+    .synopsis = "extract ARCHIVE [DEST] [PATH...]",
+    .summary = "extract everything, or the given paths, below DEST",
+    .help =
+        "usage: tolma extract ARCHIVE [DEST] [PATH...] [--password P] [--force] [--pe]\n"
+        "\n"
+        "Extracts every file, or the named files and directories, below DEST\n"
+        "(default: the current directory), creating directories as needed.\n"
+        "Names that would lead outside DEST (absolute names, drive letters, '..',\n"
+        "separators inside a name, links on the way) are refused. Existing files\n"
+        "are kept unless --force is given. A file whose checksum does not match is\n"
+        "removed again and reported.\n",
+    .min_arguments = 1,
+    .max_arguments = kAnyCount,
+    .run = Extract,
+};
+
+}  // namespace tolma
