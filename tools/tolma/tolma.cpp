@@ -35,6 +35,8 @@ const OptionRow kOptionRows[] = {
     {"--force", "-f", &Options::force, nullptr, nullptr},
     {"--encoding", "-e", &Options::has_encoding, &Options::encoding, "create"},
     {"--password", "-p", &Options::has_password, &Options::password, nullptr},
+    {"--xml", nullptr, &Options::xml, nullptr, "list"},
+    {"--listing", nullptr, &Options::has_listing, &Options::listing, "create"},
 };
 
 const char kGeneralHelpHead[] =
