@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
   googletest locales icoutils liblnk-utils libxml2-utils fonts-ipafont-gothic
-  bzip2 xz-utils gzip valgrind gdb python3 qemu-user-static ccache
+  bzip2 xz-utils gzip valgrind gdb python3 qemu-user-static ccache shared-mime-info
 )
 
 missing=()

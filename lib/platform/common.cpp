@@ -10,6 +10,8 @@ namespace {
 
 DebugOutputSink g_sink = nullptr;
 void* g_sink_context = nullptr;
+void (*g_trace_sink)(const char*, void*) = nullptr;
+void* g_trace_context = nullptr;
 PromptHandler g_prompt = nullptr;
 void* g_prompt_context = nullptr;
 
@@ -21,9 +23,14 @@ bool TraceEnabled() {
 }  // namespace
 
 void DebugTrace(const char* text) {
-    if (text != nullptr && TraceEnabled()) {
-        std::fputs(text, stderr);
-    }
+    if (text == nullptr) return;
+    if (g_trace_sink != nullptr) g_trace_sink(text, g_trace_context);
+    if (TraceEnabled()) std::fputs(text, stderr);
+}
+
+void SetDebugTraceSink(void (*sink)(const char* text, void* context), void* context) {
+    g_trace_sink = sink;
+    g_trace_context = context;
 }
 
 void DebuggerOutput(const char* text) {

@@ -62,6 +62,9 @@ uint32_t BeginTimerPeriod(uint32_t milliseconds);
 // The library's debug trace: discarded unless the environment variable
 // HVB_TRACE is set, in which case the text goes to standard error.
 void DebugTrace(const char* text);
+// Every trace text also goes to this sink, if one is installed (tests read
+// the messages of parsers this way); null removes it.
+void SetDebugTraceSink(void (*sink)(const char* text, void* context), void* context);
 
 // The debugger output (OutputDebugStringA on Windows; the debug trace on other
 // systems). Every text also goes to the sink installed below, if any.

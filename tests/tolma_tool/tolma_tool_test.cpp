@@ -316,3 +316,94 @@ TEST_F(TolmaTool, DamageAndUsage) {
     EXPECT_NE(out.find("  extract ARCHIVE [DEST] [PATH...]\n" + std::string(26, ' ') + "extract"), std::string::npos)
         << out;
 }
+
+namespace {
+
+// 'tolma list' lines without the offsets, which depend on the order of
+// writing: length, attributes, encoding, path.
+std::string WithoutOffsets(const std::string& listing) {
+    std::string out;
+    size_t start = listing.find('\n') + 1;  // after the heading
+    while (start < listing.size()) {
+        size_t end = listing.find('\n', start);
+        if (end == std::string::npos) end = listing.size();
+        const std::string line = listing.substr(start, end - start);
+        start = end + 1;
+        if (line.size() > 51) out += line.substr(0, 38) + "|" + line.substr(51) + "\n";
+    }
+    return out;
+}
+
+std::string Entry(unsigned length, unsigned attributes, const char* encoding, const std::string& path) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%12u  %08X    %-12s|", length, attributes, encoding);
+    return line + tool::AnsiToUtf8(path) + "\n";
+}
+
+}  // namespace
+
+// A listing chooses the files, each one's encoding and password; 'list --xml'
+// gives back a listing that rebuilds the same archive from the extracted tree.
+TEST_F(TolmaTool, ListingsChooseAndReproduce) {
+    MakeTree(Path("src"));
+    // Shift_JIS with backslash escapes: the password is p\w.
+    const std::string chosen =
+        "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n"
+        "<file name=\"empty\" encoding=\"raw\"/>\r\n"
+        "<Directory name=\"sub\">\r\n"
+        "\t<file name=\"over.bin\" encoding=\"BSHF_CRYPT\" password=\"p\\\\w\"/>\r\n"
+        "\t<directory name=\"deeper\"><file name=\"big.bin\" encoding=\"tolma_crypt\" password=\"p\\\\w\"/>"
+        "</directory>\r\n"
+        "</Directory>\r\n"
+        "<directory name=\"void\"/>\r\n"
+        "<directory name=\"表\"><file name=\"日本語.txt\" encoding=\"tolma_code\"/></directory>\r\n";
+    WriteFile(Path("chosen.xml"), Bytes(chosen.begin(), chosen.end()));
+    const std::string first = Path("first.arc");
+    ASSERT_EQ(Run({"create", first, Path("src"), "--listing", Path("chosen.xml")}), 0) << err;
+    ASSERT_EQ(Run({"list", first}), 0) << err;
+    const std::string entries = WithoutOffsets(out);
+    EXPECT_EQ(entries, Entry(0, 0, "raw", "empty") + Entry(0, 0x10, "raw", "sub\\") +
+                           Entry(16385, 0, "bshf_crypt", "sub\\over.bin") + Entry(0, 0x10, "raw", "sub\\deeper\\") +
+                           Entry(1048576, 0, "tolma_crypt", "sub\\deeper\\big.bin") + Entry(0, 0x10, "raw", "void\\") +
+                           Entry(0, 0x10, "raw", "表\\") + Entry(2, 0, "tolma_code", "表\\日本語.txt"))
+        << out;
+    // The password is applied: without it the checksum fails.
+    EXPECT_EQ(Run({"verify", first}), 1);
+    EXPECT_EQ(Run({"verify", first, "-p", "p\\w"}), 0) << out << err;
+
+    // Listed, extracted, and built again from the listing: the same entries,
+    // encodings and bytes (the listing names no passwords, so the ciphers
+    // take their default).
+    ASSERT_EQ(Run({"list", "--xml", first}), 0) << err;
+    const Bytes listed = ReadHostFile(Path("stdout.txt"));
+    WriteFile(Path("listed.xml"), listed);
+    EXPECT_EQ(std::string(listed.begin(), listed.begin() + 37), "<file encoding=\"raw\" name=\"empty\"/>\r\n");
+    ASSERT_EQ(Run({"extract", first, Path("tree"), "-p", "p\\w"}), 0) << err;
+    const std::string second = Path("second.arc");
+    ASSERT_EQ(Run({"create", second, Path("tree"), "--listing", Path("listed.xml")}), 0) << err;
+    ASSERT_EQ(Run({"list", second}), 0) << err;
+    EXPECT_EQ(WithoutOffsets(out), entries);
+    ASSERT_EQ(Run({"extract", second, Path("again")}), 0) << err;
+    std::map<std::string, Bytes> tree, again;
+    Snapshot(Path("tree"), "", &tree);
+    Snapshot(Path("again"), "", &again);
+    EXPECT_TRUE(tree == again);
+    EXPECT_EQ(tree.count("exact.bin"), 0u);  // not in the listing, not stored
+
+    // A name missing from the directory, or one the archive cannot hold:
+    // each is reported and no archive is written.
+    const std::string bad =
+        "<file name=\"missing.bin\"/><directory name=\"sub\"><file name=\"gone\"/></directory>"
+        "<file name=\"..\\\\exact.bin\"/><file name=\"void\"/><directory name=\"empty\"/>";
+    WriteFile(Path("bad.xml"), Bytes(bad.begin(), bad.end()));
+    EXPECT_EQ(Run({"create", Path("bad.arc"), Path("src"), "--listing", Path("bad.xml")}), 1);
+    for (const char* named : {"'missing.bin'", "'sub\\gone'", "'..\\exact.bin'", "'void' is a file", "'empty' is a dir"})
+        EXPECT_NE(err.find(named), std::string::npos) << named << "\n" << err;
+    EXPECT_EQ(tool::GetPathKind(Path("bad.arc")), tool::PathKind::None);
+    EXPECT_EQ(Run({"create", Path("bad.arc"), Path("src"), "--listing", Path("absent.xml")}), 1);
+    EXPECT_EQ(Run({"create", Path("bad.arc"), Path("src"), "--listing", Path("chosen.xml"), "-e", "raw"}), 2);
+    EXPECT_EQ(Run({"create", "--help"}), 0);
+    EXPECT_NE(out.find("--listing FILE.xml"), std::string::npos);
+    EXPECT_EQ(Run({"list", "--help"}), 0);
+    EXPECT_NE(out.find("--xml"), std::string::npos);
+}

@@ -29,6 +29,9 @@ struct Options {
     bool pe = false;
     bool force = false;
     bool help = false;
+    bool xml = false;
+    std::string listing;
+    bool has_listing = false;
 };
 
 constexpr size_t kAnyCount = static_cast<size_t>(-1);

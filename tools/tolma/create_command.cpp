@@ -5,6 +5,7 @@
 #include "archive/tolma_archive.h"
 #include "archive_source.h"
 #include "command.h"
+#include "listing.h"
 #include "names.h"
 #include "output.h"
 #include "platform/file.h"
@@ -146,6 +147,7 @@ int Create(const Options& o) {
         Error("create writes plain archives; --pe is for reading");
         return kExitUsage;
     }
+    if (o.has_listing) return CreateFromListing(o);
     uint32_t encoding = TOLMA_ENCODING_RAW;
     if (!FindEncodingCode(o.encoding.c_str(), &encoding)) {
         Error("unknown encoding '" + o.encoding + "' (raw, tolma_code, bshf_crypt or tolma_crypt)");
@@ -191,12 +193,19 @@ extern const Command kCreateCommand = {
     .summary = "store the contents of DIR in a new archive",
     .help =
         "usage: tolma create ARCHIVE DIR [--encoding ENCODING] [--password P]\n"
+        "       tolma create ARCHIVE DIR --listing FILE.xml\n"
         "\n"
         "Stores every file below DIR, subdirectories as subdirectories, in a new\n"
         "archive (an existing ARCHIVE is replaced).\n"
         "  --encoding ENCODING  raw (default), tolma_code, bshf_crypt or tolma_crypt\n"
         "  --password P         password of the two cipher encodings (without one\n"
         "                       the cipher's built-in default is used)\n"
+        "  --listing FILE.xml   store only what the listing names (the form 'tolma\n"
+        "                       list --xml' prints: \"file\" and \"directory\"\n"
+        "                       elements with \"name\", \"encoding\" and \"password\"),\n"
+        "                       each file with its own encoding and password; a\n"
+        "                       name missing from DIR is an error, and then no\n"
+        "                       archive is written\n"
         "Names must be expressible in Shift-JIS (code page 932).\n",
     .min_arguments = 2,
     .max_arguments = 2,

@@ -3,6 +3,7 @@
 
 #include "archive_source.h"
 #include "command.h"
+#include "listing.h"
 #include "output.h"
 #include "tool_system.h"
 
@@ -10,6 +11,7 @@ namespace tolma {
 namespace {
 
 int List(const Options& o) {
+    if (o.xml) return ListAsXml(o);
     ArchiveSource source;
     if (int r = source.Open(o.arguments[0], o.pe)) return r;
     tool::PrintOut("      length  attributes  encoding          offset  path\n");
@@ -35,10 +37,14 @@ extern const Command kListCommand = {
     .synopsis = "list ARCHIVE",
     .summary = "list every entry with its length, attributes,\nencoding and offset",
     .help =
-        "usage: tolma list ARCHIVE [--pe]\n"
+        "usage: tolma list ARCHIVE [--pe] [--xml]\n"
         "\n"
         "Lists every entry: decoded length, attributes (hexadecimal), encoding,\n"
-        "offset of its record, and its path (directories end with a backslash).\n",
+        "offset of its record, and its path (directories end with a backslash).\n"
+        "  --xml  print the archive's listing instead: an XML description of its\n"
+        "         files (with their encodings) and directories, as Shift_JIS text,\n"
+        "         ready for 'tolma create --listing'; archives keep no passwords,\n"
+        "         so the listing names none\n",
     .min_arguments = 1,
     .max_arguments = 1,
     .run = List,

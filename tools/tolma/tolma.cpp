@@ -37,6 +37,8 @@ const OptionRow kOptionRows[] = {
     {"--encoding", "-e", &Options::has_encoding, &Options::encoding, "create"},
     {"--password", "-p", &Options::has_password, &Options::password, nullptr},
     {"--output", "-o", &Options::has_output, &Options::output, "embed"},
+    {"--xml", nullptr, &Options::xml, nullptr, "list"},
+    {"--listing", nullptr, &Options::has_listing, &Options::listing, "create"},
 };
 
 const char kGeneralHelpHead[] =
