@@ -434,10 +434,15 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
         destination->SetEndOfFile();
         if (symbols != nullptr && destination->Write(symbols, symbols_size) != symbols_size)
             result = MessageResult(kHeadNotWritten);
-        destination->Seek(static_cast<int32_t>(optional_offset - kFileHeaderSize), FromBegin);
-        destination->Write(new_headers, headers_size);
-        destination->Seek(static_cast<int32_t>(section_offset), FromBegin);
-        destination->Write(new_section, kSectionHeaderSize);
+        const auto headers_at = static_cast<uint32_t>(optional_offset - kFileHeaderSize);
+        const auto section_at = static_cast<uint32_t>(section_offset);
+        if (destination->Seek(static_cast<int32_t>(headers_at), FromBegin) != headers_at ||
+            destination->Write(new_headers, headers_size) != headers_size ||
+            destination->Seek(static_cast<int32_t>(section_at), FromBegin) != section_at ||
+            destination->Write(new_section, kSectionHeaderSize) != kSectionHeaderSize) {
+            // A copy whose headers still describe the old section is no image.
+            result = MessageResult(kHeadNotWritten);
+        }
     }
     hvbHeapFree(nullptr, new_headers, 0);
     hvbHeapFree(nullptr, area, 0);
