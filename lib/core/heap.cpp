@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 
 #define HEAP_INTERNAL HVB_HEAP_INTERNAL
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(HVB_ADDRESS_SANITIZER)
 #include <sanitizer/asan_interface.h>
 #define HEAP_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define HEAP_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))

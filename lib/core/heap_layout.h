@@ -10,6 +10,14 @@
 // Code that reads headers and free space, which AddressSanitizer builds keep
 // poisoned between live blocks.
 #if defined(__SANITIZE_ADDRESS__)
+#define HVB_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HVB_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(HVB_ADDRESS_SANITIZER)
 #define HVB_HEAP_INTERNAL __attribute__((no_sanitize_address))
 #else
 #define HVB_HEAP_INTERNAL
