@@ -27,7 +27,7 @@ const char kUsage[] =
     "  --wait MS         the game thread's wait per event (default 1000)\n"
     "  --delay MS        the game thread starts waiting this late (default 0)\n"
     "  --seconds N       quit after N seconds (default: on Escape only)\n"
-    "Log lines: 'window X Y W H OX OY SW SH BITS' (screen position of the\n"
+    "Log lines: 'desktop BITS', 'window X Y W H OX OY SW SH BITS' (screen position of the\n"
     "client area, requested size, client offset, screen size, depth),\n"
     "'mode W H BITS HZ' per display mode, 'key DEVICE NUMBER CODE' per key\n"
     "event, 'timeout' per empty wait, 'message NAME CODE' per key or mouse\n"
@@ -245,6 +245,11 @@ int main(int argc, char** argv) {
     if (options.keys != nullptr && !LoadKeys(options, &filter)) return 1;
     filter.SetQueueCapacity(options.queue);
 
+    {
+        char line[32];
+        std::snprintf(line, sizeof line, "desktop %u", EDisplayMode().GetCurrentBitsPerPixel());
+        Log(line);
+    }
     DEVMODEA mode{};
     mode.dmSize = sizeof mode;
     for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
