@@ -4,6 +4,7 @@
 #include <new>
 
 #include "codec/bshf_buffer.h"
+#include "codec/copy_search.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
 #include "platform/platform.h"
@@ -26,6 +27,7 @@ TOLMAEncodeContext::~TOLMAEncodeContext() {
     delete huffman_trees_;
     delete order1_models_;
     delete cipher_;
+    delete copy_search_;
 }
 
 void TOLMAEncodeContext::AttachDestinationFile(HVBFileObject* file) {

@@ -13,6 +13,7 @@
 #include "file/file_object.h"
 #include "text/object.h"
 
+struct CopySearch;
 struct HuffmanTree;
 struct HuffmanTreeBlock;
 struct Order1ModelBlock;
@@ -126,6 +127,7 @@ private:
     int32_t pending_ = -1;
 
     ContextTreeState context_tree_;
+    CopySearch* copy_search_ = nullptr;
 
     TLMBshfBuffer* cipher_ = nullptr;
     uint32_t cipher_fill_ = 0;
