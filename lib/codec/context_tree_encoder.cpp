@@ -62,11 +62,22 @@ uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, 
     for (uint32_t i = 0; i < length && cost < limit; ++i) {
         uint32_t depth;
         const SymbolModel* m = tree->Descend(recent, &depth);
-        int32_t k = m->FindSymbol(bytes[i]);
+        // One pass finds the byte or, failing that, the escape.
+        int32_t k = -1, escape = -1;
+        const int32_t symbol = bytes[i];
+        for (uint32_t e = 0; e < m->entry_count; ++e) {
+            const int32_t s = m->entries[e].symbol;
+            if (s == symbol) {
+                k = static_cast<int32_t>(e);
+                break;
+            }
+            if (s == kEscapeSymbol) escape = static_cast<int32_t>(e);
+        }
         if (k >= 0) {
             cost += m->EstimateIndexBits(static_cast<uint32_t>(k));
         } else {
-            cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(bytes[i]);
+            cost += (escape < 0 ? 32 : m->EstimateIndexBits(static_cast<uint32_t>(escape))) +
+                    root->EstimateCodeBits(symbol);
         }
         recent = (recent << 8) | bytes[i];
     }
@@ -141,9 +152,10 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             uint32_t d = ahead[0];
             history.Append(d);
             if (search != nullptr) search->Append(d, (recent << 8) | d);
-            int32_t k = q->FindSymbol(static_cast<int32_t>(d));
+            uint32_t before;
+            int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);
             if (k >= 0) {
-                EncodeModelIndex(q, static_cast<uint32_t>(k));
+                EncodeModelStep(q, static_cast<uint32_t>(k), before);
             } else {
                 EncodeModelSymbol(q, kEscapeSymbol);
                 EncodeModelSymbol(root, static_cast<int32_t>(d));

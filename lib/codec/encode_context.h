@@ -97,6 +97,8 @@ private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
     void StartArithmeticEncoding();
+    // EncodeModelIndex with the sum of the counts before the entry known.
+    void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);
     uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
     void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
     int32_t FlushBuffer();
