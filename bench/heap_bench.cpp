@@ -102,8 +102,9 @@ void PrintPlace(HVBHeap heap, const void* p) {
     uint32_t ordinal = 0;
     for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next, ++ordinal) {
         if (seg->Contains(p)) {
-            std::printf("%u+%u\n", ordinal, static_cast<unsigned>(static_cast<const unsigned char*>(p) -
-                                                                    reinterpret_cast<unsigned char*>(seg)));
+            std::printf(
+                "%u+%u\n", ordinal,
+                static_cast<unsigned>(static_cast<const unsigned char*>(p) - reinterpret_cast<unsigned char*>(seg)));
             return;
         }
     }
@@ -115,9 +116,10 @@ void PrintBlocks(HVBHeap heap) {
         std::printf("segment size %u free %u first_free %s\n", seg->size, seg->free_bytes,
                     seg->first_free != nullptr ? "anchor" : "null");
         for (hvb_heap::Block* b = &seg->anchor;; b = b->Next()) {
-            std::printf("  %u %u %08X\n", static_cast<unsigned>(reinterpret_cast<unsigned char*>(b) -
-                                                              reinterpret_cast<unsigned char*>(seg)),
-                        b->Size(), b->word & ~hvb_heap::kSizeMask);
+            std::printf(
+                "  %u %u %08X\n",
+                static_cast<unsigned>(reinterpret_cast<unsigned char*>(b) - reinterpret_cast<unsigned char*>(seg)),
+                b->Size(), b->word & ~hvb_heap::kSizeMask);
             if (b->Is(hvb_heap::kLast)) break;
         }
     }

@@ -11,9 +11,7 @@ void CopySearch::Reset() {
 void CopySearch::Rebase() {
     // Only times still in the history matter; older links become chain ends.
     const uint32_t shift = total - 2 * kHistorySize;
-    auto move = [&](uint32_t& link) {
-        link = link != 0 && total - (link - 1) <= kHistorySize ? link - shift : 0;
-    };
+    auto move = [&](uint32_t& link) { link = link != 0 && total - (link - 1) <= kHistorySize ? link - shift : 0; };
     for (uint32_t& link : head) move(link);
     for (uint32_t& link : previous) move(link);
     total -= shift;

@@ -488,7 +488,7 @@ HVB_HEAP_INTERNAL uint64_t MixPlace(uint64_t h, HVBHeap heap, const void* p) {
     for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next, ++ordinal) {
         if (seg->Contains(p)) {
             return Mix(Mix(h, ordinal), static_cast<uint32_t>(static_cast<const unsigned char*>(p) -
-                                                             reinterpret_cast<unsigned char*>(seg)));
+                                                              reinterpret_cast<unsigned char*>(seg)));
         }
     }
     return Mix(h, 0xFFFFFFFFu);
