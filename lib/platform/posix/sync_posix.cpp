@@ -44,12 +44,14 @@ void Release(Thread* thread) {
 void* Start(void* parameter) {
     auto* thread = static_cast<Thread*>(parameter);
     const uint32_t code = thread->routine(thread->parameter);
+    // A waiter that sees the end sees the thread's reference dropped too.
     pthread_mutex_lock(&g_event_mutex);
     thread->exit_code = code;
     thread->ended = true;
+    const bool last = --thread->references == 0;
     pthread_cond_broadcast(&g_event_signal);
     pthread_mutex_unlock(&g_event_mutex);
-    Release(thread);
+    if (last) delete thread;
     return nullptr;
 }
 
