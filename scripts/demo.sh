@@ -13,10 +13,11 @@ bash scripts/setup.sh || exit 1
 
 echo "== build"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null || exit 1
-ninja -C build/win32 repair make_disc || exit 1
+ninja -C build/win32 repair make_disc tolma || exit 1
 
 export SOURCE_ROOT=$root E2E_ROOT=$root/demo-out
 export REPAIR_EXE=$root/build/win32/app/repair.exe MAKE_DISC_EXE=$root/build/win32/tests/e2e/make_disc.exe
+export TOLMA_EXE=$root/build/win32/tools/tolma/tolma.exe
 . tests/e2e/e2e_lib.sh
 . tests/e2e/repair_lib.sh
 E2E_OUT=$E2E_ROOT/run

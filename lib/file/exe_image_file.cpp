@@ -210,6 +210,7 @@ const uint8_t* EXEImageFileObject::ImageBytes(uint64_t offset, uint64_t size) co
 }
 
 void EXEImageFileObject::Close() {
+    DiscardResourceTree();
     if (mapping_ != nullptr || view_ != nullptr) {
         plat::UnmapView(mapping_, view_);
         plat::CloseMapping(mapping_);

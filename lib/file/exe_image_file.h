@@ -7,6 +7,7 @@
 
 #include "file/file_object.h"
 #include "platform/mapping.h"
+#include "text/ptr_array.h"
 
 // A resource type or name is either a zero-terminated narrow string or a
 // 16-bit identifier carried in the pointer value.
@@ -43,6 +44,22 @@ public:
     // Zero filters select everything; a language filter acts on its low 16 bits.
     ResultCode EnumResources(const char* type, const char* name, uint32_t language);
     void Close();
+
+    // Writing a copy of the image with a new resource section (only when the
+    // resource section is the image's last): declare every resource with its
+    // size, begin writing, then supply each resource's bytes in any order.
+    // Declaring the same resource again replaces its size; 1 when no leaf
+    // could be made.
+    ResultCode AddResource(const char* type, const char* name, uint16_t language, uint32_t size);
+    // Writes everything but the resource bytes and gives the destination its
+    // final length. The destination must stay open until the last
+    // WriteResourceData.
+    ResultCode BeginWritingPEImage(HVBFileObject* destination);
+    // At most the declared size is written.
+    ResultCode WriteResourceData(const char* type, const char* name, uint16_t language, const void* data,
+                                 uint32_t length);
+    // Copies from the source's current position.
+    ResultCode WriteResourceData(const char* type, const char* name, uint16_t language, HVBFileObject* source);
 
     HVBFileObject* Duplicate() override;
     uint32_t Read(void* buffer, uint32_t count) override;
@@ -86,7 +103,22 @@ protected:
 
 private:
     struct Walk;
+    struct ResourceNode;
+    struct ResourceLeaf;
     ResultCode MapRawFile(plat::FileHandle file);
     ResultCode ValidateLoadedImage();
     ResultCode EnumLevel(Walk& walk, int level, uint32_t directory);
+
+    void DiscardResourceTree();
+    // The leaf placed by BeginWritingPEImage for these keys, or null.
+    ResourceLeaf* FindPlacedLeaf(const char* type, const char* name, uint16_t language) const;
+    // Where the leaf's bytes go in the destination; false when they cannot be written.
+    bool SeekToLeafData(const ResourceLeaf* leaf);
+
+    // Type nodes, each holding name nodes, each holding language leaves, in
+    // the order the resource directory is written.
+    EPtrArray resource_tree_;
+    HVBFileObject* writing_destination_ = nullptr;
+    // File offset of the written section.
+    uint32_t written_section_offset_ = 0;
 };

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # One end-to-end scenario of the repair tool under Wine and Xvfb:
-#   repair.sh SCENARIO REPAIR_EXE MAKE_DISC_EXE WORK_DIR
+#   repair.sh SCENARIO REPAIR_EXE MAKE_DISC_EXE WORK_DIR TOLMA_EXE
 set -u
 scenario=$1
-export REPAIR_EXE=$2 MAKE_DISC_EXE=$3 E2E_ROOT=$4
+export REPAIR_EXE=$2 MAKE_DISC_EXE=$3 E2E_ROOT=$4 TOLMA_EXE=$5
 here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_ROOT=$(cd "$here/../.." && pwd)
 . "$here/e2e_lib.sh"

@@ -2,7 +2,7 @@
 # setup\setup.exe holding the archive as its IDR_ARCHIVE resource, a damaged
 # installation registered in a private Wine prefix with a private HOME, and a
 # driver that runs repair.exe and answers its message boxes.
-# Needs: E2E_ROOT (work folder), REPAIR_EXE, MAKE_DISC_EXE, SOURCE_ROOT.
+# Needs: E2E_ROOT (work folder), REPAIR_EXE, MAKE_DISC_EXE, TOLMA_EXE, SOURCE_ROOT.
 
 REPAIR_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ぽるてぃ体験版'
 REPAIR_INSTALL_WIN='C:\Games\ぽるてぃ体験版'
@@ -28,10 +28,17 @@ repair_disc() {
     mkdir -p "$dir/disc/setup"
     repair_wine "$MAKE_DISC_EXE" "$(winepath_of "$dir/made")" "$@" >"$dir/make_disc.log" 2>&1 \
       || { cat "$dir/make_disc.log"; e2e_fail "make_disc failed"; }
-    printf 'LANGUAGE 0, 0\nIDR_ARCHIVE RCDATA "archive.tlm"\n' >"$dir/made/setup.rc"
+    # A bare setup program with a version resource, linked without base
+    # relocations so that its resource section is the last; the archive tool
+    # stores the archive in it.
+    printf 'LANGUAGE 0, 0\n1 VERSIONINFO\nFILEVERSION 1,0,0,0\nBEGIN\nEND\n' >"$dir/made/setup.rc"
     printf 'int main(void) { return 0; }\n' >"$dir/made/setup.c"
     (cd "$dir/made" && i686-w64-mingw32-windres setup.rc -O coff -o setup_res.o &&
-      i686-w64-mingw32-gcc -s -o "$dir/disc/setup/setup.exe" setup.c setup_res.o) || e2e_fail "building setup.exe failed"
+      i686-w64-mingw32-gcc -s -Wl,--disable-reloc-section -o setup_bare.exe setup.c setup_res.o) ||
+      e2e_fail "building the bare setup.exe failed"
+    repair_wine "$TOLMA_EXE" embed "$(winepath_of "$dir/made/setup_bare.exe")" "$(winepath_of "$dir/made/archive.tlm")" \
+      -o "$(winepath_of "$dir/disc/setup/setup.exe")" >"$dir/embed.log" 2>&1 \
+      || { cat "$dir/embed.log"; e2e_fail "tolma embed failed"; }
     cp "$dir/made/setup.lst" "$dir/made/data.dat" "$dir/disc/"
   fi
   cp "$REPAIR_EXE" "$dir/disc/repair.exe"

@@ -24,6 +24,8 @@ struct Options {
     bool has_encoding = false;
     std::string password;
     bool has_password = false;
+    std::string output;
+    bool has_output = false;
     bool pe = false;
     bool force = false;
     bool help = false;

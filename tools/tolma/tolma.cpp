@@ -13,8 +13,9 @@ namespace tolma {
 
 // Each defined in its own file. A new command is one more file and one more
 // row; the general help lists them in this order.
-extern const Command kCreateCommand, kListCommand, kExtractCommand, kCatCommand, kVerifyCommand;
-const Command* const kCommands[] = {&kCreateCommand, &kListCommand, &kExtractCommand, &kCatCommand, &kVerifyCommand};
+extern const Command kCreateCommand, kListCommand, kExtractCommand, kCatCommand, kVerifyCommand, kEmbedCommand;
+const Command* const kCommands[] = {&kCreateCommand, &kListCommand,   &kExtractCommand,
+                                    &kCatCommand,    &kVerifyCommand, &kEmbedCommand};
 
 namespace {
 
@@ -35,6 +36,7 @@ const OptionRow kOptionRows[] = {
     {"--force", "-f", &Options::force, nullptr, nullptr},
     {"--encoding", "-e", &Options::has_encoding, &Options::encoding, "create"},
     {"--password", "-p", &Options::has_password, &Options::password, nullptr},
+    {"--output", "-o", &Options::has_output, &Options::output, "embed"},
     {"--xml", nullptr, &Options::xml, nullptr, "list"},
     {"--listing", nullptr, &Options::has_listing, &Options::listing, "create"},
 };

@@ -1,0 +1,178 @@
+// tolma embed as a user runs it: the rewritten image holds every resource it
+// had and the archive, and on Windows the image itself still finds them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "file/raw_file.h"
+#include "pe/pe_support.h"
+#include "platform/file.h"
+#include "tool_system.h"
+#include "unicode.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const char kSep = tool::NativeSeparator();
+
+std::string Quote(const std::string& s) {
+#if defined(_WIN32)
+    return "\"" + s + "\"";
+#else
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+#endif
+}
+
+// Runs a program with the arguments; its exit status, its output in out and err.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& dir,
+               std::string* out, std::string* err) {
+    std::string command = Quote(program);
+    for (const std::string& a : arguments) command += " " + Quote(a);
+    const std::string out_path = dir + kSep + "stdout.txt", err_path = dir + kSep + "stderr.txt";
+    command += " >" + Quote(out_path) + " 2>" + Quote(err_path);
+#if defined(_WIN32)
+    int status = std::system(("\"" + command + "\"").c_str());
+#else
+    int status = std::system(command.c_str());
+    status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    const Bytes o = ReadHostFile(out_path), e = ReadHostFile(err_path);
+    out->assign(o.begin(), o.end());
+    err->assign(e.begin(), e.end());
+    return status;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// Every resource of an image, by key, with the CRC of its bytes.
+std::vector<EnumeratedResource> Resources(const std::string& path) {
+    ERawFile file;
+    RecordingImage image;
+    EXPECT_EQ(file.Open(path.c_str(), modeRead | shareRead), ResultSuccess) << path;
+    EXPECT_EQ(image.LoadPEImage(&file, false), ResultSuccess) << path;
+    EXPECT_EQ(image.EnumResources(nullptr, nullptr, 0), ResultSuccess) << path;
+    return image.seen;
+}
+
+bool Same(const EnumeratedResource& a, const EnumeratedResource& b) {
+    return a.type == b.type && a.name == b.name && a.language == b.language && a.size == b.size && a.crc == b.crc;
+}
+
+class TolmaEmbed : public testing::Test {
+protected:
+    void SetUp() override {
+        char buffer[512];
+        const uint32_t n = plat::GetTempDirectory(sizeof buffer, buffer);
+        ASSERT_TRUE(n > 0 && n < sizeof buffer);
+        static int counter = 0;
+        dir_ = std::string(buffer, n) + "tolma-embed-" + std::to_string(std::time(nullptr) % 100000) + "-" +
+               std::to_string(++counter);
+        ASSERT_TRUE(tool::MakeDirectory(dir_));
+        const char* tool_path = std::getenv("HVB_TOLMA");
+        ASSERT_NE(tool_path, nullptr);
+        tool_ = HostPath(tool_path);
+        probe_ = HostPath(TestDataDir() + "/embed_probe.exe");
+        // An archive of two files, made by the tool itself.
+        ASSERT_TRUE(tool::MakeDirectory(Path("src")));
+        Bytes big(300000);
+        for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        WriteFile(Path("src") + kSep + "big.bin", big);
+        WriteFile(Path("src") + kSep + "small.txt", {'h', 'i'});
+        ASSERT_EQ(Tolma({"create", Path("a.arc"), Path("src"), "-e", "tolma_code"}), 0) << err;
+    }
+    void TearDown() override {
+        for (const char* name : {"src/big.bin", "src/small.txt", "a.arc", "out.exe", "in_place.exe", "not_pe.exe",
+                                 "stdout.txt", "stderr.txt"}) {
+            std::string path = Path(name);
+            for (char& c : path) c = c == '/' ? kSep : c;
+            tool::RemoveFile(path);
+        }
+        plat::RemoveDirectoryPath(Path("src").c_str());
+        plat::RemoveDirectoryPath(dir_.c_str());
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + kSep + name; }
+    int Tolma(const std::vector<std::string>& arguments) { return RunProgram(tool_, arguments, dir_, &out, &err); }
+
+    std::string dir_, tool_, probe_;
+    std::string out, err;
+};
+
+}  // namespace
+
+TEST_F(TolmaEmbed, KeepsEveryResourceAndStoresTheArchive) {
+    ASSERT_EQ(Tolma({"embed", probe_, Path("a.arc"), "-o", Path("out.exe")}), 0) << err;
+    EXPECT_NE(out.find("5 resources kept"), std::string::npos) << out;
+    ASSERT_EQ(Tolma({"verify", Path("out.exe")}), 0) << out << err;
+    EXPECT_NE(out.find("2 files checked, 0 failures"), std::string::npos) << out;
+
+    // The image's own resources with their bytes, in their order, the
+    // archive in place of the one it had.
+    const Bytes archive = ReadHostFile(Path("a.arc"));
+    const std::vector<EnumeratedResource> before = Resources(probe_), after = Resources(Path("out.exe"));
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        SCOPED_TRACE(before[i].name);
+        if (before[i].name == "=IDR_ARCHIVE") {
+            EXPECT_EQ(after[i].size, archive.size());
+            EXPECT_EQ(after[i].crc, Crc32(archive.data(), static_cast<uint32_t>(archive.size())));
+        } else {
+            EXPECT_TRUE(Same(before[i], after[i]));
+        }
+    }
+
+    // In place, twice: the archive replaces the one stored the first time.
+    WriteFile(Path("in_place.exe"), ReadHostFile(probe_));
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Tolma({"embed", Path("in_place.exe"), Path("a.arc"), "--output", Path("in_place.exe")}), 0) << err;
+        EXPECT_EQ(ReadHostFile(Path("in_place.exe")), ReadHostFile(Path("out.exe")));
+    }
+
+#if defined(_WIN32)
+    // The rewritten program finds its resources as any program does.
+    std::string probe_out, probe_err;
+    EXPECT_EQ(RunProgram(Path("out.exe"), {std::to_string(archive.size())}, dir_, &probe_out, &probe_err), 0)
+        << probe_out;
+#endif
+}
+
+TEST_F(TolmaEmbed, RefusalsWriteNothing) {
+    const std::string ordinary = HostPath(TestDataDir() + "/archive_image.exe");
+    WriteFile(Path("not_pe.exe"), {'M', 'Z', 'n', 'o'});
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        // Linked the usual way: base relocations follow the resources.
+        {{"embed", ordinary, Path("a.arc"), "-o", Path("out.exe")}, 1,
+         "リソースセクションの位置がファイルの末端にありません。"},
+        {{"embed", Path("not_pe.exe"), Path("a.arc"), "-o", Path("out.exe")}, 1,
+         "有効な PE イメージファイルではありません。"},
+        {{"embed", probe_, Path("not_pe.exe"), "-o", Path("out.exe")}, 3, "is not an archive"},
+        {{"embed", probe_, Path("missing.arc"), "-o", Path("out.exe")}, 3, "cannot open"},
+        {{"embed", probe_, Path("a.arc")}, 2, "-o OUT"},
+        {{"embed", probe_, Path("a.arc"), "-o", Path("a.arc")}, 2, "cannot replace the archive"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        EXPECT_EQ(Tolma(c.arguments), c.status);
+        EXPECT_NE(err.find(tool::AnsiToUtf8(c.says)), std::string::npos) << err;
+        EXPECT_EQ(tool::GetPathKind(Path("out.exe")), tool::PathKind::None);
+    }
+    EXPECT_EQ(ReadHostFile(Path("a.arc")).size() > 64, true);
+}
