@@ -2,6 +2,14 @@
 // runtime's malloc / free / realloc, side by side in one run, and prints the
 // times and their ratio. The sequence mimics the library's own use: many small
 // objects and strings, growing buffers, occasional large transfer buffers.
+//
+//   heap_bench [operations]          the timing
+//   heap_bench --dump [operations]   runs the sequence once on the library heap
+//                                    without its final frees and prints where
+//                                    each allocation went and the heap's
+//                                    blocks, as segment ordinals and offsets:
+//                                    the same text before and after a change
+//                                    shows the same decisions
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +17,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "core/heap_layout.h"
 #include "core/hvb.h"
 
 namespace {
@@ -87,13 +96,64 @@ double Run(const std::vector<Step>& steps, uint32_t slots) {
     return BenchSeconds() - start;
 }
 
+// Segment ordinal in the chain and offset in it; addresses themselves
+// differ from run to run.
+void PrintPlace(HVBHeap heap, const void* p) {
+    uint32_t ordinal = 0;
+    for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next, ++ordinal) {
+        if (seg->Contains(p)) {
+            std::printf(
+                "%u+%u\n", ordinal,
+                static_cast<unsigned>(static_cast<const unsigned char*>(p) - reinterpret_cast<unsigned char*>(seg)));
+            return;
+        }
+    }
+    std::printf("nowhere\n");
+}
+
+void PrintBlocks(HVBHeap heap) {
+    for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next) {
+        std::printf("segment size %u free %u first_free %s\n", seg->size, seg->free_bytes,
+                    seg->first_free != nullptr ? "anchor" : "null");
+        for (hvb_heap::Block* b = &seg->anchor;; b = b->Next()) {
+            std::printf(
+                "  %u %u %08X\n",
+                static_cast<unsigned>(reinterpret_cast<unsigned char*>(b) - reinterpret_cast<unsigned char*>(seg)),
+                b->Size(), b->word & ~hvb_heap::kSizeMask);
+            if (b->Is(hvb_heap::kLast)) break;
+        }
+    }
+}
+
+// The sequence's final frees would leave nothing to show: only the first
+// `count` steps run.
+int Dump(const std::vector<Step>& steps, uint32_t slots, uint32_t count) {
+    std::vector<void*> live(slots, nullptr);
+    LibraryHeap heap;
+    for (uint32_t i = 0; i < count && i < steps.size(); ++i) {
+        const Step& s = steps[i];
+        if (s.op == Op::Free) {
+            heap.Free(live[s.slot]);
+            live[s.slot] = nullptr;
+        } else {
+            live[s.slot] = s.op == Op::Allocate ? heap.Allocate(s.size) : heap.Reallocate(live[s.slot], s.size);
+            PrintPlace(heap.heap, live[s.slot]);
+        }
+    }
+    PrintBlocks(heap.heap);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool dump = argc > 1 && std::strcmp(argv[1], "--dump") == 0;
+    if (dump) --argc, ++argv;
     const uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 2000000;
     const uint32_t slots = 2000;
     zmrInitializeLibrary();
     const std::vector<Step> steps = MakeSequence(count, slots);
+    if (dump) return Dump(steps, slots, count);
     double best_library = 1e9, best_crt = 1e9;
     for (int round = 0; round < 5; ++round) {
         const double l = Run<LibraryHeap>(steps, slots);

@@ -1,3 +1,6 @@
+#include <new>
+
+#include "codec/copy_search.h"
 #include "codec/encode_context.h"
 #include "codec/symbol_model.h"
 
@@ -6,12 +9,42 @@ namespace {
 constexpr uint32_t kMaximumCommand = 255;
 constexpr uint32_t kMaximumDistance = 255;
 
+// The copy candidate as the command defines it: the walk over the latest
+// occurrences of f. Used before the first byte of a stream, where the
+// never-written slots of the position lists, all naming position 0 of the
+// zero-filled history, are candidates too.
+uint32_t WalkPositionList(const ContextTreeHistory& history, const uint8_t* ahead, uint32_t longest, uint32_t f,
+                          uint32_t* distance) {
+    const uint8_t* past = history.bytes;
+    uint32_t copy_length = 0;
+    *distance = 0;
+    for (uint32_t r = 1; r <= kMaximumDistance && copy_length < longest; ++r) {
+        uint32_t p = history.PositionOf(f, r);
+        if (past[p] != f) break;
+        uint32_t bound = (history.position - p - 1) & kHistoryMask;
+        uint32_t limit = bound < longest ? bound : longest;
+        if (limit <= copy_length || ahead[copy_length] != past[(p + 1 + copy_length) & kHistoryMask]) continue;
+        uint32_t length = 0;
+        while (length < limit && ahead[length] == past[(p + 1 + length) & kHistoryMask]) ++length;
+        if (length > copy_length) {
+            copy_length = length;
+            *distance = r;
+        }
+    }
+    return copy_length;
+}
+
 }  // namespace
 
 ResultCode TOLMAEncodeContext::PrepareContextTreeEncoding(uint32_t flags) {
     encode_ = nullptr;
     finish_ = nullptr;
     if (!context_tree_.Prepare()) return ResultGeneralError;
+    if (flags & ContextTreeCopies) {
+        if (copy_search_ == nullptr) copy_search_ = new (std::nothrow) CopySearch;
+        if (copy_search_ == nullptr) return ResultGeneralError;
+        copy_search_->Reset();
+    }
     flags_ = flags;
     StartArithmeticEncoding();
     encode_ = &TOLMAEncodeContext::EncodeContextTreeBytes;
@@ -29,11 +62,22 @@ uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, 
     for (uint32_t i = 0; i < length && cost < limit; ++i) {
         uint32_t depth;
         const SymbolModel* m = tree->Descend(recent, &depth);
-        int32_t k = m->FindSymbol(bytes[i]);
+        // One pass finds the byte or, failing that, the escape.
+        int32_t k = -1, escape = -1;
+        const int32_t symbol = bytes[i];
+        for (uint32_t e = 0; e < m->entry_count; ++e) {
+            const int32_t s = m->entries[e].symbol;
+            if (s == symbol) {
+                k = static_cast<int32_t>(e);
+                break;
+            }
+            if (s == kEscapeSymbol) escape = static_cast<int32_t>(e);
+        }
         if (k >= 0) {
             cost += m->EstimateIndexBits(static_cast<uint32_t>(k));
         } else {
-            cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(bytes[i]);
+            cost += (escape < 0 ? 32 : m->EstimateIndexBits(static_cast<uint32_t>(escape))) +
+                    root->EstimateCodeBits(symbol);
         }
         recent = (recent << 8) | bytes[i];
     }
@@ -49,6 +93,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
     SymbolModel* distances = context_tree_.auxiliary[kCopyDistances];
     SymbolModel* copy_lengths = context_tree_.auxiliary[kCopyLengths];
     SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
+    CopySearch* search = (flags_ & ContextTreeCopies) ? copy_search_ : nullptr;
     uint32_t i = 0;
     while (i < count) {
         uint32_t recent = history.Recent();
@@ -64,25 +109,9 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             while (repeat_length < longest && ahead[repeat_length] == f) ++repeat_length;
         }
         uint32_t copy_length = 0, copy_distance = 0;
-        if (flags_ & ContextTreeCopies) {
-            const uint8_t* past = history.bytes;
-            for (uint32_t r = 1; r <= kMaximumDistance && copy_length < longest; ++r) {
-                uint32_t p = history.PositionOf(f, r);
-                if (past[p] != f) break;
-                // Only bytes already in the history may be copied.
-                uint32_t bound = (history.position - p - 1) & kHistoryMask;
-                uint32_t limit = bound < longest ? bound : longest;
-                // Only a longer match can win, so its last byte is tried first.
-                if (limit <= copy_length || ahead[copy_length] != past[(p + 1 + copy_length) & kHistoryMask]) {
-                    continue;
-                }
-                uint32_t length = 0;
-                while (length < limit && ahead[length] == past[(p + 1 + length) & kHistoryMask]) ++length;
-                if (length > copy_length) {
-                    copy_length = length;
-                    copy_distance = r;
-                }
-            }
+        if (search != nullptr) {
+            copy_length = search->total == 0 ? WalkPositionList(history, ahead, longest, f, &copy_distance)
+                                             : search->Find(history, ahead, longest, f, &copy_distance);
         }
 
         uint32_t command_length = 0, command_distance = 0;
@@ -114,13 +143,19 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             EncodeModelSymbol(distances, static_cast<int32_t>(command_distance));
             EncodeModelSymbol(command_distance != 0 ? copy_lengths : repeat_lengths,
                               static_cast<int32_t>(command_length));
-            for (uint32_t j = 0; j < command_length; ++j) history.Append(ahead[j]);
+            for (uint32_t j = 0; j < command_length; ++j) {
+                history.Append(ahead[j]);
+                recent = (recent << 8) | ahead[j];
+                if (search != nullptr) search->Append(ahead[j], recent);
+            }
         } else {
             uint32_t d = ahead[0];
             history.Append(d);
-            int32_t k = q->FindSymbol(static_cast<int32_t>(d));
+            if (search != nullptr) search->Append(d, (recent << 8) | d);
+            uint32_t before;
+            int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);
             if (k >= 0) {
-                EncodeModelIndex(q, static_cast<uint32_t>(k));
+                EncodeModelStep(q, static_cast<uint32_t>(k), before);
             } else {
                 EncodeModelSymbol(q, kEscapeSymbol);
                 EncodeModelSymbol(root, static_cast<int32_t>(d));

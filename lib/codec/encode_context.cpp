@@ -4,6 +4,7 @@
 #include <new>
 
 #include "codec/bshf_buffer.h"
+#include "codec/copy_search.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
 #include "platform/platform.h"
@@ -26,6 +27,7 @@ TOLMAEncodeContext::~TOLMAEncodeContext() {
     delete huffman_trees_;
     delete order1_models_;
     delete cipher_;
+    delete copy_search_;
 }
 
 void TOLMAEncodeContext::AttachDestinationFile(HVBFileObject* file) {
@@ -127,9 +129,13 @@ void TOLMAEncodeContext::StartArithmeticEncoding() {
 // pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
 // which a later carry may still turn into a 1 followed by zeros.
 void TOLMAEncodeContext::EncodeModelIndex(SymbolModel* model, uint32_t index) {
-    uint32_t total = model->total;
     uint32_t before = 0;
     for (uint32_t i = 0; i < index; ++i) before += model->entries[i].count;
+    EncodeModelStep(model, index, before);
+}
+
+void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before) {
+    uint32_t total = model->total;
     before &= 0xFFFF;
     uint32_t range = range_;
     uint32_t low = low_ + (before * range + total - 1) / total;
@@ -170,8 +176,9 @@ void TOLMAEncodeContext::EncodeModelIndex(SymbolModel* model, uint32_t index) {
 }
 
 void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
-    int32_t index = model->FindSymbol(symbol);
-    if (index >= 0) EncodeModelIndex(model, static_cast<uint32_t>(index));
+    uint32_t before;
+    int32_t index = model->FindSymbol(symbol, &before);
+    if (index >= 0) EncodeModelStep(model, static_cast<uint32_t>(index), before);
 }
 
 int32_t TOLMAEncodeContext::FinishArithmeticEncoding() {

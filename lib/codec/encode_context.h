@@ -13,6 +13,7 @@
 #include "file/file_object.h"
 #include "text/object.h"
 
+struct CopySearch;
 struct HuffmanTree;
 struct HuffmanTreeBlock;
 struct Order1ModelBlock;
@@ -96,6 +97,8 @@ private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
     void StartArithmeticEncoding();
+    // EncodeModelIndex with the sum of the counts before the entry known.
+    void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);
     uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
     void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
     int32_t FlushBuffer();
@@ -126,6 +129,7 @@ private:
     int32_t pending_ = -1;
 
     ContextTreeState context_tree_;
+    CopySearch* copy_search_ = nullptr;
 
     TLMBshfBuffer* cipher_ = nullptr;
     uint32_t cipher_fill_ = 0;

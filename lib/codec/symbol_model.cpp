@@ -58,13 +58,14 @@ int32_t SymbolModel::FindSymbol(int32_t symbol) const {
     return -1;
 }
 
+// The doublings of the entry's count needed to reach the total, from the
+// counts' highest bits rather than one doubling at a time.
 uint32_t SymbolModel::EstimateIndexBits(uint32_t index) const {
-    uint32_t count = entries[index].count;
-    uint32_t bits = 0;
-    while (count < total) {
-        count <<= 1;
-        ++bits;
-    }
+    const uint32_t count = entries[index].count;
+    if (count >= total) return 0;
+    if (count == 0) return 32;
+    uint32_t bits = static_cast<uint32_t>(__builtin_clz(count) - __builtin_clz(total));
+    if ((count << bits) < total) ++bits;
     return bits;
 }
 

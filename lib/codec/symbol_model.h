@@ -38,6 +38,19 @@ struct SymbolModel {
     // False when the model is full; only a damaged stream asks for that.
     bool AddSymbol(int32_t symbol);
     int32_t FindSymbol(int32_t symbol) const;
+    // FindSymbol that also sums the counts of the entries before the one
+    // found, in the same pass.
+    int32_t FindSymbol(int32_t symbol, uint32_t* before) const {
+        uint32_t sum = 0;
+        for (uint32_t i = 0; i < entry_count; ++i) {
+            if (entries[i].symbol == symbol) {
+                *before = sum;
+                return static_cast<int32_t>(i);
+            }
+            sum += entries[i].count;
+        }
+        return -1;
+    }
     uint32_t EstimateCodeBits(int32_t symbol) const;
     uint32_t EstimateIndexBits(uint32_t index) const;
 };

@@ -51,6 +51,8 @@ uint32_t SegmentSize(uint32_t value, uint32_t limit) {
 
 uint32_t DataSize(uint32_t size) { return size == 0 ? 8 : RoundUp(size, 8); }
 
+constexpr uint32_t kUnknownFit = 0xFFFFFFFFu;
+
 // Commits a segment, asking the user to retry while memory is exhausted.
 // Yes retries; No and Cancel give up (No must neither retry endlessly nor use
 // the missing memory).
@@ -67,6 +69,8 @@ HEAP_INTERNAL Segment* NewSegment(uint32_t size, uint32_t growth, uint32_t flags
     seg->growth = growth;
     seg->flags = flags;
     seg->size = size;
+    seg->no_fit_from = kUnknownFit;
+    seg->largest_free = 0;
     seg->anchor.word = (size - 72) | kValid | kAnchor | kLast | kFree;
     seg->anchor.link = seg;
     seg->anchor.PrevFree() = nullptr;
@@ -165,6 +169,10 @@ HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
     return nullptr;
 }
 
+HEAP_INTERNAL void NoteFreeBlock(Segment* seg, const Block* b) {
+    if (!b->Is(kAnchor) && b->Size() > seg->largest_free) seg->largest_free = b->Size();
+}
+
 HEAP_INTERNAL bool HeaderValid(const Block* b) {
     return (b->word & (kValid | kAnchor | kFree)) == kValid;
 }
@@ -186,6 +194,7 @@ HEAP_INTERNAL Block* LiveBlock(Segment* first, const void* address, Segment** se
 
 // Carves b bytes out of the free block `node` of `seg`.
 HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
+    seg->no_fit_from = kUnknownFit;
     const uint32_t d = node->Size();
     if (!node->Is(kAnchor) && d < b + 32) {
         ListRemove(node);
@@ -208,14 +217,33 @@ HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
     return block;
 }
 
+// A request that found nothing in a segment finds nothing there while its
+// blocks stay as they are, and neither does any larger one: the larger
+// request's walk stops no later and every node fits it less.
+// Whatever the walk's other limits, a request larger than every free block
+// allows finds nothing either.
 HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
+    if (b >= seg->no_fit_from || seg->first_free == nullptr) return nullptr;
+    if (b + 8 > seg->largest_free && b + 32 > seg->anchor.Size()) return nullptr;
     int32_t budget = static_cast<int32_t>(seg->free_bytes) - 32;
-    for (Block* node = seg->first_free; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
+    uint32_t largest = 0;
+    Block* node = seg->first_free;
+    for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
         const uint32_t d = node->Size();
         if (d >= b + (node->Is(kAnchor) ? 32u : 8u)) return node;
         if (node->Is(kLast)) break;
+        if (!node->Is(kAnchor) && d > largest) largest = d;
         budget -= static_cast<int32_t>(d);
     }
+    if (node == nullptr) {
+        seg->largest_free = largest;
+    } else if (budget < static_cast<int32_t>(b)) {
+        // The free bytes are the sum of the free blocks' sizes, so the
+        // budget left tells how much the blocks not walked hold together.
+        const uint32_t rest = static_cast<uint32_t>(budget + 32);
+        seg->largest_free = largest > rest ? largest : rest;
+    }
+    seg->no_fit_from = b;
     return nullptr;
 }
 
@@ -303,6 +331,7 @@ HEAP_INTERNAL void SegmentUpkeep(Segment* first, Segment* seg, Block* merged) {
 
 HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
     HEAP_POISON(block->Data(), block->Size());
+    seg->no_fit_from = kUnknownFit;
     const uint32_t word = block->word;
     Block* merged;
     Block* prev = block->Previous();
@@ -330,6 +359,7 @@ HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
             TakeOverSuccessor(merged, next_word, next_word & kLast ? nullptr : next->Next());
         }
     }
+    NoteFreeBlock(seg, merged);
     SegmentUpkeep(first, seg, merged);
 }
 
@@ -422,12 +452,14 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
 
     const uint32_t d = DataSize(new_size);
     const uint32_t p = block->Size();
+    if (d != p) seg->no_fit_from = kUnknownFit;
     Block* next = block->Is(kLast) ? nullptr : block->Next();
     const bool next_free = next != nullptr && next->Is(kFree);
 
     if (d < p) {
         if (next_free) {
             MoveFreeBlock(next, reinterpret_cast<Block*>(block->Data() + d), next->Size() + (p - d), block);
+            NoteFreeBlock(seg, reinterpret_cast<Block*>(block->Data() + d));
             seg->free_bytes += p - d;
             block->word = (block->word & ~kSizeMask) | d;
             HEAP_POISON(block->Data() + d, p - d);

@@ -64,7 +64,13 @@ struct Segment {
     uint32_t flags;
     uint32_t size;
     plat::CriticalSection lock;  // first segment only
-    uint32_t reserved[2];
+    // Search shortcuts in the reserved words. Requests of no_fit_from bytes
+    // or more are known to find no block here (set by a failed search,
+    // cleared by any change to the segment's blocks); no free block but the
+    // anchor is larger than largest_free (raised whenever one grows, lowered
+    // by searches that learn more).
+    uint32_t no_fit_from;
+    uint32_t largest_free;
     Block anchor;
 
     HVB_HEAP_INTERNAL bool Contains(const void* p) const {

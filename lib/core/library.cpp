@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/crash_reporter.h"
 #include "core/memory.h"
 #include "platform/platform.h"
 
@@ -208,16 +209,15 @@ int32_t zmrCloseLibrary(void) {
     return hvbFreeGlobalHeap();
 }
 
-// The unhandled-exception filter of a thread's first task is the crash
-// reporter's; until the program has one, none is installed and the previous
-// filter reported is null.
+// The crash reporter is installed process-wide again by every thread's
+// first task.
 int32_t zmrInitializeTask(void) {
     if (g_task_slot == plat::TlsOutOfIndexes) return -1;
     TaskRecord* task = CurrentTask(true);
     const int32_t count = plat::AtomicIncrement(&task->count);
     if (count != 1) return count;
     InitializeFloatingPointState();
-    return 0;
+    return InstallCrashReporter();
 }
 
 int32_t zmrCloseTask(void) {

@@ -42,6 +42,36 @@ int TlsSetValue(uint32_t index, void* value);
 int32_t AtomicIncrement(volatile int32_t* value);
 int32_t AtomicDecrement(volatile int32_t* value);
 
+// ---- events, threads and time ----------------------------------------------
+
+// A Win32 manual-reset event: stays set until reset, waking every waiter.
+using EventHandle = void*;
+// Unnamed, default security; null on failure.
+EventHandle CreateManualResetEvent(bool initially_set);
+void CloseEvent(EventHandle event);
+void SetEvent(EventHandle event);
+void ResetEvent(EventHandle event);
+// Waits without time-out until one of the events is set; returns the index of
+// the first set one in array order (as WaitForMultipleObjects reports it).
+uint32_t WaitForAnyEvent(const EventHandle* events, uint32_t count);
+
+// A thread started through the seam. The handle may be closed while the
+// thread runs; the thread keeps running.
+using ThreadHandle = void*;
+using ThreadRoutine = uint32_t (*)(void* parameter);
+constexpr uint32_t CreateSuspended = 0x4;
+// Stack size 0 means the default. CreateSuspended is honoured on Win32 only.
+// Null on failure.
+ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* parameter, uint32_t flags,
+                          uint32_t* thread_id);
+int CloseThreadHandle(ThreadHandle thread);
+// Waits without time-out for the thread's end; returns its exit code.
+uint32_t WaitForThread(ThreadHandle thread);
+uint32_t GetCurrentThreadId();
+
+// Milliseconds on a free-running 32-bit clock (timeGetTime).
+uint32_t TimeGetTime();
+
 // ---- processor probes --------------------------------------------------------
 
 // While armed, a processor fault (illegal instruction, access violation, ...)

@@ -84,3 +84,65 @@ TEST(ContextTree, ThroughTheCipherAndBack) {
         }
     }
 }
+
+namespace {
+
+// Words, zero runs, a long run of one byte, noise, and phrases repeated more
+// than 64 KiB apart: every kind of copy candidate, over several wraps of the
+// history.
+Bytes CandidateMix() {
+    uint32_t seed = 17;
+    std::vector<Bytes> words;
+    for (int i = 0; i < 48; ++i) {
+        Bytes w(2 + NextRandom(seed) % 11);
+        for (uint8_t& b : w) b = static_cast<uint8_t>(i < 32 ? 'a' + NextRandom(seed) % 12 : NextRandom(seed));
+        words.push_back(w);
+    }
+    Bytes far = RandomBytes(400, 23);
+    Bytes out;
+    while (out.size() < 300000) {
+        uint32_t pick = NextRandom(seed) % 100;
+        if (pick < 80) {
+            const Bytes& w = words[(NextRandom(seed) % 48) * (NextRandom(seed) % 48) / 48];
+            out.insert(out.end(), w.begin(), w.end());
+        } else if (pick < 90) {
+            out.insert(out.end(), 1 + NextRandom(seed) % 40, 0);
+        } else if (pick < 97) {
+            Bytes noise = RandomBytes(1 + NextRandom(seed) % 30, seed);
+            out.insert(out.end(), noise.begin(), noise.end());
+        } else if (pick < 98) {
+            out.insert(out.end(), 300 + NextRandom(seed) % 300, ' ');
+        } else if (pick < 99 && out.size() % 3 == 0) {
+            out.insert(out.end(), far.begin(), far.end());
+        }
+    }
+    return out;
+}
+
+uint64_t Fnv1a(const Bytes& bytes) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (uint8_t b : bytes) h = (h ^ b) * 0x100000001B3ull;
+    return h;
+}
+
+}  // namespace
+
+// The coder's choices are part of the format as others reproduce it: a faster
+// search must make the same ones. The hashes pin today's streams.
+TEST(ContextTree, CodedBytesStayAsTheyWere) {
+    const Bytes data = CandidateMix();
+    const struct {
+        Codec codec;
+        size_t chunk;
+        uint64_t hash;
+    } cases[] = {
+        {Codec::ContextTreeCopies, 0, 0xca848ecf80b28818ull},
+        {Codec::ContextTree, 777, 0x8ce659fa2ee8efb1ull},
+        {Codec::ContextTreeLiterals, 5000, 0x791f6a27c7f2bc58ull},
+    };
+    for (const auto& c : cases) {
+        Bytes coded = EncodeWith(c.codec, data, c.chunk);
+        EXPECT_EQ(Fnv1a(coded), c.hash) << std::hex << Fnv1a(coded);
+        EXPECT_EQ(DecodeWith(c.codec, coded, data.size()), data);
+    }
+}

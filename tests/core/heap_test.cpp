@@ -473,3 +473,67 @@ TEST(HeapSanitizer, OverrunsAndStaleUsesAreReported) {
         "use-after-poison");
 }
 #endif
+
+namespace {
+
+uint64_t Mix(uint64_t h, uint32_t v) {
+    for (int i = 0; i < 4; ++i) h = (h ^ ((v >> (8 * i)) & 0xFF)) * 0x100000001B3ull;
+    return h;
+}
+
+// Where an allocation went, as addresses cannot say it: segment ordinal in
+// the chain and offset.
+HVB_HEAP_INTERNAL uint64_t MixPlace(uint64_t h, HVBHeap heap, const void* p) {
+    uint32_t ordinal = 0;
+    for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next, ++ordinal) {
+        if (seg->Contains(p)) {
+            return Mix(Mix(h, ordinal), static_cast<uint32_t>(static_cast<const unsigned char*>(p) -
+                                                              reinterpret_cast<unsigned char*>(seg)));
+        }
+    }
+    return Mix(h, 0xFFFFFFFFu);
+}
+
+HVB_HEAP_INTERNAL uint64_t MixBlocks(uint64_t h, HVBHeap heap) {
+    for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next) {
+        h = Mix(Mix(h, seg->size), seg->free_bytes);
+        for (hvb_heap::Block* b = &seg->anchor;; b = b->Next()) {
+            h = Mix(Mix(h, static_cast<uint32_t>(reinterpret_cast<unsigned char*>(b) -
+                                                 reinterpret_cast<unsigned char*>(seg))),
+                    b->word);
+            if (b->Is(hvb_heap::kLast)) break;
+        }
+    }
+    return h;
+}
+
+}  // namespace
+
+// Which block an allocation gets and how the heap looks afterwards are the
+// heap's described behaviour, whatever shortcuts its walks take. The hash
+// pins both for a mixed sequence.
+TEST(HeapDecisions, SameBlocksAndLayoutAsEver) {
+    HVBHeap heap = hvbHeapCreate(0, 0, 0);
+    std::mt19937 rng(4711);
+    std::vector<void*> live(1000, nullptr);
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (int step = 0; step < 100000; ++step) {
+        const uint32_t r = rng() % 100;
+        const uint32_t size = r < 55 ? rng() % 64 : r < 85 ? rng() % 512 : r < 98 ? rng() % 8192 : rng() % 50000;
+        void*& slot = live[rng() % live.size()];
+        if (slot == nullptr) {
+            slot = hvbHeapAllocate(heap, size, 0);
+        } else if (rng() % 3 == 0) {
+            slot = hvbHeapReallocate(heap, slot, size, 0);
+        } else {
+            hvbHeapFree(heap, slot, 0);
+            slot = nullptr;
+            continue;
+        }
+        h = MixPlace(h, heap, slot);
+    }
+    h = MixBlocks(h, heap);
+    EXPECT_EQ(h, 0x6561da0f7bfc2a8eull) << std::hex << h;
+    EXPECT_EQ(CheckHeap(heap), "");
+    hvbHeapDestroy(heap);
+}

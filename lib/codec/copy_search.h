@@ -1,0 +1,61 @@
+// The context-tree coder's search for copy candidates. The command names a
+// copy by how many occurrences of the last byte f back it starts, among the
+// latest 255 still in the history, and the longest match wins (the nearest on
+// equal length). Walking those occurrences costs up to 255 probes per byte;
+// here chains of positions with equal three-byte strings lead straight to the
+// candidates that can give a copy worth coding (two bytes or more: f and the
+// next two source bytes must match), nearest first, and an occurrence count
+// per position turns a position back into the distance the command needs.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/symbol_model.h"
+
+struct CopySearch {
+    static constexpr uint32_t kHashBits = 16;
+    static constexpr uint32_t kHashSize = 1u << kHashBits;
+    static constexpr uint32_t kMaximumLength = 255;
+    static constexpr uint32_t kMaximumDistance = 255;
+
+    // Bytes appended since the reset; times are counted from 1 so that 0 can
+    // end a chain.
+    uint32_t total;
+    // Appearances of each byte value since the reset.
+    uint32_t occurrences[256];
+    // Per hash of three bytes: the time of the latest string that starts
+    // with them.
+    uint32_t head[kHashSize];
+    // Per history position: the time of the previous string with the same
+    // hash, and how often its first byte had appeared before it.
+    uint32_t previous[kHistorySize];
+    uint32_t rank_base[kHistorySize];
+
+    void Reset();
+    // After `history` took byte d; `recent` is its four latest bytes.
+    void Append(uint32_t d, uint32_t recent) {
+        uint32_t t = total++;
+        rank_base[t & kHistoryMask] = occurrences[d]++;
+        // The string of three bytes that ended with d starts two bytes back.
+        if (t >= 2) {
+            uint32_t start = t - 2;
+            uint32_t& h = head[Hash(recent & 0xFFFFFF)];
+            previous[start & kHistoryMask] = h;
+            h = start + 1;
+        }
+        if (total == kRebaseAt) Rebase();
+    }
+
+    // The longest copy of two bytes or more for the source bytes `ahead`
+    // (at most `longest` of them), with its distance; 0 when there is none.
+    // The result is that of the walk over the position list of f, except
+    // before the first byte of a stream, which the caller walks itself.
+    uint32_t Find(const ContextTreeHistory& history, const uint8_t* ahead, uint32_t longest, uint32_t f,
+                  uint32_t* distance) const;
+
+private:
+    // Times stay far from wrapping: every 2 GiB they are moved down.
+    static constexpr uint32_t kRebaseAt = 0x80000000u;
+    static uint32_t Hash(uint32_t three) { return (three * 2654435761u) >> (32 - kHashBits); }
+    void Rebase();
+};

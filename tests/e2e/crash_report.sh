@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The crash reporter as a user meets it: real boxes and the real save dialog
+# under Wine, answered with xdotool; box texts read from WINEDEBUG=+msgbox.
+set -u
+program=$1 prefix=$2 artifacts=$3
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2e_lib.sh"
+mkdir -p "$artifacts"
+e2e_display
+caption='例外エラー情報'
+texts() { python3 "$here/msgbox_texts.py" "$1"; }
+
+# run NAME SCENARIO KEYS...: one key (or "save:PATH") per box, in order.
+run() {
+  local name=$1 scenario=$2
+  shift 2
+  WINEDEBUG=+msgbox "$here/../../scripts/wine-run.sh" --prefix "$prefix" "$program" "$scenario" \
+    >"$artifacts/$name.out" 2>"$artifacts/$name.trace" &
+  local pid=$! answer id
+  for answer in "$@"; do
+    if [ "${answer%%:*}" = save ]; then
+      id=$(e2e_wait_window 'ログファイル保存' 60) || { kill $pid; e2e_fail "$name: no save dialog"; }
+      xdotool windowfocus --sync "$id" 2>/dev/null; xdotool type --window "$id" "${answer#save:}"
+      e2e_keys "$id" Return
+    else
+      id=$(e2e_wait_window "$caption" 60) || { kill $pid; e2e_fail "$name: no question"; }
+      [ "$name" = access_cancel ] && e2e_screenshot "$artifacts/main_question.png"
+      e2e_keys "$id" "$answer"
+    fi
+    for _ in $(seq 50); do xdotool search --onlyvisible --name "$caption" >/dev/null 2>&1 || break; sleep 0.1; done
+  done
+  # After a final No the system's own handling may linger; do not wait for ever.
+  for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+  kill $pid 2>/dev/null
+  wait $pid
+}
+
+run access_cancel access n n Escape; status=$?
+[ "$status" -eq 255 ] || e2e_fail "Cancel: exit status $status, not 0xFFFFFFFF"
+[ "$(texts "$artifacts/access_cancel.trace" | grep -c 'ページアクセス例外')" -eq 3 ] || e2e_fail "No twice: not three questions"
+texts "$artifacts/access_cancel.trace" | head -n 1 | grep -qF '▼ プログラム実行中に以下の例外エラーが発生しました。\n    ページアクセス例外\n    CS:EIP = ' \
+  || e2e_fail "main question text"
+
+run divide divide Escape
+texts "$artifacts/divide.trace" | grep -q '\\n    ゼロ除算例外\\n' || e2e_fail "division by zero not named"
+run unknown unknown Escape
+texts "$artifacts/unknown.trace" | grep -q '\\n    無効例外\\n' || e2e_fail "unknown code not named"
+for scenario in int3 raise-breakpoint; do
+  run "$scenario" "$scenario" y || e2e_fail "$scenario: exit status $?"
+  texts "$artifacts/$scenario.trace" | grep -q '^ブレークポイント例外が [0-9A-F]\{8\}H で発生しました。\\n処理を続行しますか？$' \
+    || e2e_fail "$scenario: breakpoint question"
+  grep -q 'went on' "$artifacts/$scenario.out" || e2e_fail "$scenario: did not resume"
+done
+
+log="$prefix/drive_c/crash_report.log"
+rm -f "$log"
+run save access y 'save:C:\crash_report.log' n
+[ -f "$log" ] || e2e_fail "no log written"
+texts "$artifacts/save.trace" | tail -n 1 | grep -qx 'ログファイルを保存しました。\\n処理を続行しますか？' || e2e_fail "final question"
+python3 - "$log" "$(head -n 1 "$artifacts/save.out")" <<'PY' || e2e_fail "log contents"
+# Dump lines hold raw memory bytes, so the log is read as bytes; only the
+# header's text is decoded.
+import re, sys
+lines = open(sys.argv[1], "rb").read().split(b"\r\n")
+regs = dict(kv.split("=") for kv in sys.argv[2].split())
+text = lambda i: lines[i].decode("cp932")
+def check(ok, what):
+    if not ok: sys.exit("log: " + what)
+check(text(0).startswith("モジュール：") and text(0).endswith("crash_report.exe"), "module line")
+check(re.fullmatch(r"例外エラーがスレッド [0-9A-F]{8}H で発生しました。", text(1)) is not None, "thread line")
+check(text(2) == "例外エラーコード：C0000005H" and text(3) == "例外エラーの種類：ページアクセス例外", "code and name")
+check(text(8) == "EAX = %s, EBX = 00001234, ECX = %s, EDX = %s" % (regs["EAX"], regs["ECX"], regs["EDX"]), "registers")
+check(text(9).startswith("ESI = %s, EDI = %s, EBP = %s, " % (regs["ESI"], regs["EDI"], regs["EBP"])), "registers")
+LINE = re.compile(rb"(?:[0-9A-F]{8}H|[ A-Z+0-9]{9}) : (?:(?:[0-9A-F]{2}|\?\?) ){16}    [^\x00-\x1f]{16} ", re.S)
+def dump(title, count):
+    at = lines.index(title.encode("cp932")) + 1
+    body = lines[at:at + count]
+    check(lines[at + count:at + count + 3] == [b"", b"", b""], title + " end")
+    for line in body:
+        check(LINE.fullmatch(line) is not None, title + ": %r" % line)
+    return body
+code = dump("コードダンプ；", 32)
+check(code[16].startswith(b"EIP+0000H : ") and not code[15].startswith(b"EIP"), "EIP line is the 17th")
+check(int(code[0][:8], 16) == int(text(7)[-8:], 16) - 256, "code dump starts 256 bytes before EIP")
+stack = dump("スタックダンプ；", 32)
+check(stack[0].startswith(b"ESP+0000H : "), "ESP line first")
+at = lines.index("データダンプ；".encode("cp932")) + 1
+labels = [l[:9] for l in lines[at:] if re.match(rb"[A-Z]{3}\+0000H : ", l)]
+check(labels == [b"EAX+0000H", b"ECX+0000H", b"EDX+0000H", b"ESI+0000H", b"EDI+0000H", b"EBP+0000H"], "data dumps: %r" % labels)
+for reg, ch in (("EAX", "A"), ("ECX", "C"), ("EDX", "D"), ("ESI", "S"), ("EBP", "B")):
+    at = [l[:9] for l in lines].index((reg + "+0000H").encode())
+    for k, line in enumerate(lines[at:at + 8]):
+        prefix = reg + "+0000H" if k == 0 else "%08XH" % (int(regs[reg], 16) + 16 * k)
+        check(line == (prefix + " : " + ("%02X " % ord(ch)) * 16 + "    " + ch * 16 + " ").encode(), reg + " dump")
+edi = lines[[l[:9] for l in lines].index(b"EDI+0000H")]
+check(edi == b"EDI+0000H : " + b"?? " * 16 + b"    " + b"." * 16 + b" ", "unreadable EDI dump")
+PY
+echo "1 passed, 0 failed"
