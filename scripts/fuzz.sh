@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Builds every fuzz target (clang, libFuzzer, AddressSanitizer and Undefined-
+# BehaviorSanitizer, 32-bit) and runs each in turn, then prints a table:
+#
+#   scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]
+#
+# Defaults: 60 seconds, every target. Each target keeps its corpus in
+# build/fuzz/corpus/TARGET and starts from seeds made here from the project's
+# own writers and from files of this machine (build/fuzz/seeds/TARGET) and from
+# the regression corpus in fuzz/regression/TARGET. Inputs that crash, leak,
+# hang (5 s) or run out of memory (512 MB; a larger single allocation counts
+# too) land in build/fuzz/artifacts/TARGET;
+# fix the cause, then copy the input into fuzz/regression/TARGET, which the
+# host tests replay. build/fuzz/totals.tsv adds up the executions of every run.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+seconds=${1:-60}
+shift || true
+case $seconds in '' | *[!0-9]*)
+  echo "usage: scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]" >&2
+  exit 2
+  ;;
+esac
+
+bash scripts/setup.sh || exit 1
+fuzz_packages=(clang libclang-rt-14-dev)
+for p in "${fuzz_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    SUDO=
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    echo "fuzz: installing ${fuzz_packages[*]}"
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${fuzz_packages[@]}" || exit 1
+    break
+  fi
+done
+
+# Under qemu's user-mode emulation LeakSanitizer cannot stop the threads it
+# must inspect and hangs, and libFuzzer's memory watch thread together with its
+# time-out alarm now and then deadlocks the emulated process. There leaks are
+# not looked for, and the memory limit is one on each allocation (our own heap
+# refuses segments above 256 MB by itself).
+ASAN_OPTIONS=${ASAN_OPTIONS:-}
+memory_limit=(-rss_limit_mb=512)
+if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
+  echo "fuzz: 32-bit code runs emulated here: no leak detection, 512 MB per allocation instead of in all"
+  ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=512${ASAN_OPTIONS:+:$ASAN_OPTIONS}
+  memory_limit=(-rss_limit_mb=0)
+fi
+export ASAN_OPTIONS UBSAN_OPTIONS=print_stacktrace=1
+
+build=$root/build/fuzz
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$root
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-fuzz-i386.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log"; exit 1; }
+
+all=()
+for f in fuzz/*_fuzz.cpp; do
+  n=${f##*/}
+  all+=("${n%_fuzz.cpp}")
+done
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
+for t in "${targets[@]}"; do
+  [ -f "fuzz/${t}_fuzz.cpp" ] || { echo "fuzz: no target $t (have: ${all[*]})" >&2; exit 2; }
+done
+ninja -C "$build" tolma $(printf '%s_fuzz ' "${targets[@]}") >"$build.build.log" 2>&1 ||
+  { tail -40 "$build.build.log"; exit 1; }
+
+# ---- seeds ------------------------------------------------------------------
+seeds=$build/seeds
+fidelity=${HVB_FIDELITY_DIR:-$root/../shared/fidelity}
+wine_images=/usr/lib/i386-linux-gnu/wine/i386-windows
+# A file with one byte in front: the target reads its options from it.
+prefixed() { { printf "$(printf '\\%03o' "$1")"; head -c 65536 "$2"; } >"$3"; }
+make_seeds() {
+  rm -rf "$seeds" && mkdir -p "$seeds"
+  for t in "${all[@]}"; do mkdir -p "$seeds/$t"; done
+  local tree=$seeds/.tree
+  mkdir -p "$tree/D/E"
+  head -c 3000 /usr/share/common-licenses/GPL-3 >"$tree/a.txt"
+  head -c 1500 "$wine_images/kernel32.dll" >"$tree/D/b.bin" 2>/dev/null || head -c 1500 /bin/sh >"$tree/D/b.bin"
+  printf 'short\r\n' >"$tree/D/E/c.txt"
+  : >"$tree/D/E/empty"
+  local e i=0
+  for e in raw tolma_code bshf_crypt tolma_crypt; do
+    "$build/tools/tolma/tolma" create "$seeds/.$e.tlm" "$tree" --encoding "$e" --password pw >/dev/null
+    prefixed 1 "$seeds/.$e.tlm" "$seeds/archive/$e"
+    cp "$seeds/.$e.tlm" "$seeds/container/$e.tlm"
+    "$build/tools/tolma/tolma" list --xml "$seeds/.$e.tlm" >"$seeds/listing/$e.xml" 2>/dev/null
+  done
+  for f in "$fidelity"/archive.*.tlm; do
+    [ -f "$f" ] && prefixed 1 "$f" "$seeds/archive/fidelity.${f##*/}" && cp "$f" "$seeds/container/"
+  done
+  # Coded streams: the decoder's choice byte, then the output size (two bytes).
+  stream_seed() {
+    local choice=$1 stream=$2 length=$3
+    { printf "$(printf '\\%03o\\%03o\\%03o' "$choice" $(((length - 1) >> 8 & 255)) $(((length - 1) & 255)))"
+      cat "$stream"; } >"$seeds/decoder/${stream##*/}.$choice"
+  }
+  if [ -d "$fidelity" ]; then
+    for s in text.ct1 text.ct2 text.ct3; do stream_seed 0 "$fidelity/$s" 10929; done
+    stream_seed 128 "$fidelity/mixed.ct1" 5492
+    stream_seed 6 "$fidelity/text.pw.bshf" 10929
+    stream_seed 7 "$fidelity/mixed.long.bshf" 5492
+  fi
+  # Real PE images and the icons they hold.
+  for f in $(ls -S -r "$wine_images"/*.exe "$wine_images"/*.dll 2>/dev/null | head -400); do
+    [ "$(stat -c %s "$f")" -le 65536 ] || continue
+    i=$((i + 1))
+    [ $i -le 40 ] && cp "$f" "$seeds/pe_reader/" && cp "$f" "$seeds/pe_writer/"
+  done
+  for f in "$wine_images"/shell32.dll "$wine_images"/user32.dll "$wine_images"/comctl32.dll; do
+    [ -f "$f" ] && command -v wrestool >/dev/null &&
+      wrestool -x -t14 -o "$seeds/icon/" "$f" 2>/dev/null
+  done
+  find "$seeds/icon" -size +64k -delete
+  ls "$seeds/icon" | tail -n +41 | sed "s|^|$seeds/icon/|" | xargs -r rm -f
+  # XML and text from this machine.
+  for f in $(find /usr/share -name '*.xml' -size -8k 2>/dev/null | head -40); do
+    prefixed $((i++ % 8)) "$f" "$seeds/xml/$(basename "$f").$i"
+  done
+  printf '<keys joystick_count="1"><key device="keyboard" key="ascii:Z" assign="code:13" flags="joy_mouse stick_key"/></keys>' \
+    >"$seeds/.keys.xml"
+  prefixed 0 "$seeds/.keys.xml" "$seeds/key_description/keys.xml"
+  for f in "$fidelity/text.txt" /usr/share/common-licenses/GPL-3 /etc/services; do
+    [ -f "$f" ] || continue
+    prefixed 0 "$f" "$seeds/codepage/${f##*/}"
+    head -c 4096 "$f" | base64 -w 76 >"$seeds/escapes/${f##*/}.b64"
+    head -c 4096 "$f" | iconv -f UTF-8 -t UTF-16LE 2>/dev/null >"$seeds/tag_text/${f##*/}.u16"
+  done
+  printf '%s' '<Title>a</Title><Track>3</Track><HotSpot>12,-4</HotSpot><Date>2001/12/24</Date>' |
+    iconv -t UTF-16LE >"$seeds/tag_text/tags.u16"
+}
+[ -d "$seeds/archive" ] || make_seeds
+
+# ---- runs -------------------------------------------------------------------
+totals=$build/totals.tsv
+[ -f "$totals" ] || : >"$totals"
+printf '%-16s %12s %8s %8s %8s\n' target executions exec/s coverage crashes
+for t in "${targets[@]}"; do
+  corpus=$build/corpus/$t artifacts=$build/artifacts/$t
+  mkdir -p "$corpus" "$artifacts" "fuzz/regression/$t"
+  log=$build/logs/$t.log
+  mkdir -p "${log%/*}"
+  "$build/fuzz/${t}_fuzz" -max_total_time="$seconds" "${memory_limit[@]}" -timeout=5 \
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    "$corpus" "$seeds/$t" "fuzz/regression/$t" >"$log" 2>&1
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
+  speed=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
+  crashes=$(find "$artifacts" -type f | wc -l)
+  printf '%s\t%s\n' "$t" "${runs:-0}" >>"$totals"
+  printf '%-16s %12s %8s %8s %8s\n' "$t" "${runs:-?}" "${speed:-?}" "${cov:-?}" "$crashes"
+done
+echo
+echo "executions over every run so far ($totals):"
+awk -F'\t' '{ n[$1] += $2 } END { for (t in n) printf "  %-16s %12d\n", t, n[t] }' "$totals" | sort
