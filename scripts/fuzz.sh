@@ -3,6 +3,7 @@
 # BehaviorSanitizer, 32-bit) and runs each in turn, then prints a table:
 #
 #   scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]
+#   scripts/fuzz.sh --merge [TARGET...]
 #
 # Defaults: 60 seconds, every target. Each target keeps its corpus in
 # build/fuzz/corpus/TARGET and starts from seeds made here from the project's
@@ -12,13 +13,21 @@
 # too) land in build/fuzz/artifacts/TARGET;
 # fix the cause, then copy the input into fuzz/regression/TARGET, which the
 # host tests replay. build/fuzz/totals.tsv adds up the executions of every run.
+# --merge adds to fuzz/regression only those inputs of 4 KiB or less from the
+# corpora that reach code the regression corpus does not reach yet.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+merge=false
+if [ "${1:-}" = --merge ]; then
+  merge=true
+  shift
+  set -- 0 "$@"
+fi
 seconds=${1:-60}
 shift || true
 case $seconds in '' | *[!0-9]*)
-  echo "usage: scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]" >&2
+  echo "usage: scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...] | --merge [TARGET...]" >&2
   exit 2
   ;;
 esac
@@ -138,6 +147,18 @@ make_seeds() {
     iconv -t UTF-16LE >"$seeds/tag_text/tags.u16"
 }
 [ -d "$seeds/archive" ] || make_seeds
+
+if $merge; then
+  for t in "${targets[@]}"; do
+    mkdir -p "fuzz/regression/$t" "$build/corpus/$t" "$build/logs"
+    before=$(ls "fuzz/regression/$t" | wc -l)
+    "$build/fuzz/${t}_fuzz" -merge=1 -max_len=4096 -timeout=5 "${memory_limit[@]}" "fuzz/regression/$t" \
+      "$build/corpus/$t" >"$build/logs/$t.merge.log" 2>&1 || { tail -5 "$build/logs/$t.merge.log"; exit 1; }
+    printf '%-16s %4d inputs kept, %d new\n' "$t" "$(ls "fuzz/regression/$t" | wc -l)" \
+      $(($(ls "fuzz/regression/$t" | wc -l) - before))
+  done
+  exit 0
+fi
 
 # ---- runs -------------------------------------------------------------------
 totals=$build/totals.tsv

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/hvb.h"
+#include "core/thread.h"
 #include "text/description.h"
 #include "window/game_window.h"
 
@@ -122,33 +123,36 @@ private:
     }
 };
 
-struct GameThread {
-    EInputFilter* filter;
-    EGameWindow* window;
-    const Options* options;
-};
+// The game: waits for key events and shows each one.
+class GameThread : public EZMRThread {
+public:
+    GameThread(EInputFilter* filter, EGameWindow* window, const Options* options)
+        : filter_(filter), window_(window), options_(options) {}
 
-DWORD WINAPI RunGame(void* parameter) {
-    const auto* game = static_cast<GameThread*>(parameter);
-    zmrInitializeTask();
-    if (game->options->delay != 0) Sleep(game->options->delay);
-    while (InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
-        EKeyEvent e{};
-        if (game->filter->WaitKeyEvent(&e, game->options->wait, false) != ResultSuccess) {
-            Log("timeout");
-            continue;
+    uint32_t Run() override {
+        if (options_->delay != 0) Sleep(options_->delay);
+        while (InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
+            EKeyEvent e{};
+            if (filter_->WaitKeyEvent(&e, options_->wait, false) != ResultSuccess) {
+                Log("timeout");
+                continue;
+            }
+            char line[64];
+            std::snprintf(line, sizeof line, "key %d %d %d", static_cast<int>(e.device), static_cast<int>(e.number),
+                          static_cast<int>(e.code));
+            Log(line);
+            Show(line);
+            window_->InvalidateRect(nullptr, TRUE);
+            if (e.device == KeyDeviceKeyboard && e.code == VK_ESCAPE) window_->PostMessage(kQuitMessage, 0, 0);
         }
-        char line[64];
-        std::snprintf(line, sizeof line, "key %d %d %d", static_cast<int>(e.device), static_cast<int>(e.number),
-                      static_cast<int>(e.code));
-        Log(line);
-        Show(line);
-        game->window->InvalidateRect(nullptr, TRUE);
-        if (e.device == KeyDeviceKeyboard && e.code == VK_ESCAPE) game->window->PostMessage(kQuitMessage, 0, 0);
+        return 0;
     }
-    zmrCloseTask();
-    return 0;
-}
+
+private:
+    EInputFilter* filter_;
+    EGameWindow* window_;
+    const Options* options_;
+};
 
 bool ParseOptions(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
@@ -279,9 +283,8 @@ int main(int argc, char** argv) {
                   options.height, offset.x, offset.y, screen.x, screen.y, window.GetBitsPerPixel());
     Log(line);
 
-    GameThread game{&filter, &window, &options};
-    HANDLE thread = CreateThread(nullptr, 0, &RunGame, &game, 0, nullptr);
-    if (thread == nullptr) {
+    GameThread game(&filter, &window, &options);
+    if (game.Create() != 0) {
         std::fputs("keyview: cannot start the game thread\n", stderr);
         return 1;
     }
@@ -290,8 +293,8 @@ int main(int argc, char** argv) {
         if (options.seconds != 0 && GetTickCount() - start >= options.seconds * 1000) break;
     }
     InterlockedExchange(&g_stop, 1);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    WaitForSingleObject(game.GetThreadHandle(), INFINITE);
+    game.CloseThreadHandle();
     window.SetInputFilter(nullptr);
     window.DestroyGameWindow();
     Log("end");
