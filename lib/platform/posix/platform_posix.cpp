@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,23 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(plat::CriticalSection));
 
 namespace plat {
 
+#if defined(HVB_FUZZING)
+// Under the fuzzer the pages come from the sanitizer's allocator: its limit on
+// one allocation then covers the heap's segments too, and every address the
+// heap poisons is one the sanitizer maps (an anonymous mapping need not be,
+// under emulation).
+void* PageAllocate(uint32_t size) {
+    void* p = nullptr;
+    if (posix_memalign(&p, 65536, size) != 0) return nullptr;
+    std::memset(p, 0, size);
+    return p;
+}
+
+int PageRelease(void* address, uint32_t) {
+    std::free(address);
+    return 1;
+}
+#else
 void* PageAllocate(uint32_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
@@ -27,6 +45,7 @@ void* PageAllocate(uint32_t size) {
 int PageRelease(void* address, uint32_t size) {
     return munmap(address, size) == 0 ? 1 : 0;
 }
+#endif
 
 static pthread_mutex_t* Native(CriticalSection* cs) {
     return reinterpret_cast<pthread_mutex_t*>(cs->opaque);
