@@ -5,6 +5,8 @@
 // sanitizer report ends the run with a failure, a missing folder is an error.
 #include <dirent.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -57,10 +59,19 @@ int main(int argc, char** argv) {
             continue;
         }
         std::vector<std::string> names;
-        while (const dirent* e = readdir(d)) {
+        // The 64-bit form: the 32-bit one fails on file systems whose inode
+        // numbers do not fit 32 bits, and would look like an empty folder.
+        errno = 0;
+        while (const dirent64* e = readdir64(d)) {
             if (e->d_name[0] != '.') names.push_back(e->d_name);
         }
+        const bool listed = errno == 0;
         closedir(d);
+        if (!listed) {
+            std::fprintf(stderr, "fuzz_replay: cannot list %s\n", dir.c_str());
+            ++failures;
+            continue;
+        }
         for (const std::string& name : names) {
             const std::vector<uint8_t> bytes = hvb_fuzz::ReadWhole(dir + "/" + name);
             entry.target(bytes.data(), bytes.size());
