@@ -11,7 +11,12 @@ void SymbolModel::InitialiseModel() {
     for (SubContext& sub : sub_contexts) sub = SubContext{0, -1};
 }
 
-uint32_t SymbolModel::IncrementSymbol(uint32_t index) {
+// Kept from being turned back into a library call: the moves are short.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-loop-distribute-patterns")))
+#endif
+uint32_t
+SymbolModel::PromoteSymbol(uint32_t index) {
     SymbolEntry entry = entries[index];
     uint16_t old_count = entry.count;
     ++entry.count;
@@ -26,7 +31,7 @@ uint32_t SymbolModel::IncrementSymbol(uint32_t index) {
             high = mid;
         }
     }
-    if (low < index) std::memmove(&entries[low + 1], &entries[low], (index - low) * sizeof(SymbolEntry));
+    for (uint32_t i = index; i > low; --i) entries[i] = entries[i - 1];
     entries[low] = entry;
     // A greater-or-equal test: AddSymbol may already have left the total at
     // the limit, and counts are only 16 bits wide.
@@ -82,12 +87,7 @@ void ContextTreeBlock::Reset() {
     for (uint32_t i = 0; i < kPoolModels; ++i) pool_index[i] = &models[i];
 }
 
-void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent) {
-    if (models_used >= kPoolModels || depth >= kContextLevels) return;
-    SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
-    ++counter.hits;
-    if (counter.hits < kGrowthHits[depth]) return;
-
+void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent) {
     SymbolModel* node = &root;
     for (uint32_t level = 0; level <= depth; ++level) {
         SubContext& sub = node->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]];

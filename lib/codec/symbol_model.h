@@ -33,8 +33,21 @@ struct SymbolModel {
 
     void InitialiseModel();
     // Returns the entry's new index.
-    uint32_t IncrementSymbol(uint32_t index);
+    uint32_t IncrementSymbol(uint32_t index) {
+        const uint16_t old_count = entries[index].count;
+        // Most increments leave the order as it was.
+        if (index == 0 || entries[index - 1].count > old_count) {
+            entries[index].count = static_cast<uint16_t>(old_count + 1);
+            // A greater-or-equal test: AddSymbol may already have left the
+            // total at the limit, and counts are only 16 bits wide.
+            if (++total >= kHalvingTotal) HalveCounts();
+            return index;
+        }
+        return PromoteSymbol(index);
+    }
     void HalveCounts();
+    // IncrementSymbol for an entry that passes others of its old count.
+    uint32_t PromoteSymbol(uint32_t index);
     // False when the model is full; only a damaged stream asks for that.
     bool AddSymbol(int32_t symbol);
     int32_t FindSymbol(int32_t symbol) const;
@@ -96,7 +109,15 @@ struct ContextTreeBlock {
 
     // After byte d was coded in q at the given depth; `recent` already ends
     // with d.
-    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent);
+    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent) {
+        // Inline up to the rare case: called for every coded byte.
+        if (models_used >= kPoolModels || depth >= kContextLevels) return;
+        SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
+        ++counter.hits;
+        if (counter.hits >= kGrowthHits[depth]) AddChild(q, depth, recent);
+    }
+    // Gives the path of `recent` its first missing model, seeded from q.
+    void AddChild(SymbolModel* q, uint32_t depth, uint32_t recent);
 };
 
 // The history ring with its per-byte position lists: what every byte of the
