@@ -11,34 +11,6 @@ void SymbolModel::InitialiseModel() {
     for (SubContext& sub : sub_contexts) sub = SubContext{0, -1};
 }
 
-// Kept from being turned back into a library call: the moves are short.
-#if defined(__GNUC__) && !defined(__clang__)
-__attribute__((optimize("no-tree-loop-distribute-patterns")))
-#endif
-uint32_t
-SymbolModel::PromoteSymbol(uint32_t index) {
-    SymbolEntry entry = entries[index];
-    uint16_t old_count = entry.count;
-    ++entry.count;
-    // The entries passed are exactly those before `index` that share its old
-    // count; they keep their order and the entry goes in front of them.
-    uint32_t low = 0, high = index;
-    while (low < high) {
-        uint32_t mid = (low + high) >> 1;
-        if (entries[mid].count > old_count) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    for (uint32_t i = index; i > low; --i) entries[i] = entries[i - 1];
-    entries[low] = entry;
-    // A greater-or-equal test: AddSymbol may already have left the total at
-    // the limit, and counts are only 16 bits wide.
-    if (++total >= kHalvingTotal) HalveCounts();
-    return low;
-}
-
 void SymbolModel::HalveCounts() {
     uint32_t sum = 0;
     for (uint32_t i = 0; i < entry_count; ++i) {

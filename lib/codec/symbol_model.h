@@ -32,22 +32,23 @@ struct SymbolModel {
     SubContext sub_contexts[kSubContexts];
 
     void InitialiseModel();
-    // Returns the entry's new index.
+    // Returns the entry's new index. The entries passed are exactly those
+    // before it that share its old count (counts never increase towards the
+    // back); they keep their order and the entry goes in front of them.
+    // Inline, and a shift while looking: the passes are short.
     uint32_t IncrementSymbol(uint32_t index) {
-        const uint16_t old_count = entries[index].count;
-        // Most increments leave the order as it was.
-        if (index == 0 || entries[index - 1].count > old_count) {
-            entries[index].count = static_cast<uint16_t>(old_count + 1);
-            // A greater-or-equal test: AddSymbol may already have left the
-            // total at the limit, and counts are only 16 bits wide.
-            if (++total >= kHalvingTotal) HalveCounts();
-            return index;
-        }
-        return PromoteSymbol(index);
+        SymbolEntry entry = entries[index];
+        const uint16_t old_count = entry.count;
+        uint32_t i = index;
+        for (; i > 0 && entries[i - 1].count == old_count; --i) entries[i] = entries[i - 1];
+        entry.count = static_cast<uint16_t>(old_count + 1);
+        entries[i] = entry;
+        // A greater-or-equal test: AddSymbol may already have left the total
+        // at the limit, and counts are only 16 bits wide.
+        if (++total >= kHalvingTotal) HalveCounts();
+        return i;
     }
     void HalveCounts();
-    // IncrementSymbol for an entry that passes others of its old count.
-    uint32_t PromoteSymbol(uint32_t index);
     // False when the model is full; only a damaged stream asks for that.
     bool AddSymbol(int32_t symbol);
     int32_t FindSymbol(int32_t symbol) const;
