@@ -25,17 +25,16 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     uint32_t n = model->entry_count;
     const uint32_t target = v;
     uint32_t k = 0;
-    // Sixteen, then four entries a step while the target lies past them:
-    // the same entry and remainder as one at a time with far fewer branches,
-    // and the walks are long (most symbols come from models of all 257).
-    while (k + 16 <= n) {
-        const SymbolEntry* e = entries + k;
-        uint32_t s = 0;
-#pragma GCC unroll 16
-        for (uint32_t i = 0; i < 16; ++i) s += e[i].count;
+    // A group of sixteen, then four entries a step while the target lies
+    // past them: the same entry and remainder as one at a time with far
+    // fewer steps, and the walks are long (most symbols come from models of
+    // all 257).
+    for (uint32_t g = 0;; ++g) {
+        if (k >= n) return -1;
+        uint32_t s = model->group_sums[g];
         if (v < s) break;
         v -= s;
-        k += 16;
+        k += 1u << kGroupShift;
     }
     while (k + 4 <= n) {
         uint32_t s = uint32_t(entries[k].count) + entries[k + 1].count + entries[k + 2].count + entries[k + 3].count;

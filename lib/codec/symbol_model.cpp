@@ -9,6 +9,12 @@ void SymbolModel::InitialiseModel() {
     for (uint32_t i = 0; i < 256; ++i) entries[i] = SymbolEntry{1, static_cast<int16_t>(i)};
     entries[256] = SymbolEntry{1, kEscapeSymbol};
     for (SubContext& sub : sub_contexts) sub = SubContext{0, -1};
+    SumGroups();
+}
+
+void SymbolModel::SumGroups() {
+    for (uint16_t& sum : group_sums) sum = 0;
+    for (uint32_t i = 0; i < entry_count; ++i) group_sums[i >> kGroupShift] += entries[i].count;
 }
 
 void SymbolModel::HalveCounts() {
@@ -18,11 +24,13 @@ void SymbolModel::HalveCounts() {
         sum += entries[i].count;
     }
     total = sum;
+    SumGroups();
     for (SubContext& sub : sub_contexts) sub.hits >>= 1;
 }
 
 bool SymbolModel::AddSymbol(int32_t symbol) {
     if (entry_count >= kModelEntries) return false;
+    ++group_sums[entry_count >> kGroupShift];
     entries[entry_count++] = SymbolEntry{1, static_cast<int16_t>(symbol)};
     ++total;
     return true;
@@ -80,6 +88,7 @@ void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent)
         child->entries[count++] = SymbolEntry{1, kEscapeSymbol};
         child->total = sum + 1;
         child->entry_count = count;
+        child->SumGroups();
         for (SubContext& s : child->sub_contexts) s = SubContext{0, -1};
         return;
     }

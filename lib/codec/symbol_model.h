@@ -25,13 +25,21 @@ struct SubContext {
 
 // Entries stay in non-increasing order of count, so a walk from the front
 // finds the likely symbols first.
+// Entries are summed in groups of 16 so that a decoder finds a cumulative
+// count a group at a time.
+constexpr uint32_t kGroupShift = 4;
+constexpr uint32_t kEntryGroups = (kModelEntries + (1u << kGroupShift) - 1) >> kGroupShift;
+
 struct SymbolModel {
     uint32_t total;
     uint32_t entry_count;
     SymbolEntry entries[kModelEntries];
     SubContext sub_contexts[kSubContexts];
+    // The counts of entries [16 g, 16 g + 16) below entry_count.
+    uint16_t group_sums[kEntryGroups];
 
     void InitialiseModel();
+    void SumGroups();
     // Returns the entry's new index. The entries passed are exactly those
     // before it that share its old count (counts never increase towards the
     // back); they keep their order and the entry goes in front of them.
@@ -43,6 +51,9 @@ struct SymbolModel {
         for (; i > 0 && entries[i - 1].count == old_count; --i) entries[i] = entries[i - 1];
         entry.count = static_cast<uint16_t>(old_count + 1);
         entries[i] = entry;
+        // Every entry passed has the old count, so group i's sum gains the
+        // increment and the groups between give and take equal counts.
+        ++group_sums[i >> kGroupShift];
         // A greater-or-equal test: AddSymbol may already have left the total
         // at the limit, and counts are only 16 bits wide.
         if (++total >= kHalvingTotal) HalveCounts();
