@@ -162,8 +162,8 @@ void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index, uin
             ++pending_;
         } else {
             if (pending_ >= 0) {
-                WriteBits(0, 1);
-                WriteRepeatedBits(1, pending_);
+                WriteZeroBit();
+                if (pending_ > 0) WriteRepeatedBits(1, pending_);
             }
             pending_ = 0;
         }

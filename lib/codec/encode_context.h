@@ -96,6 +96,16 @@ public:
 private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
+    // WriteBits(0, 1) without a call while the word has room: the coder's
+    // most frequent write.
+    void WriteZeroBit() {
+        if (bit_count_ < 31) {
+            accumulator_ <<= 1;
+            ++bit_count_;
+        } else {
+            WriteBits(0, 1);
+        }
+    }
     void StartArithmeticEncoding();
     // EncodeModelIndex with the sum of the counts before the entry known.
     void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);

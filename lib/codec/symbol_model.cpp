@@ -9,29 +9,12 @@ void SymbolModel::InitialiseModel() {
     for (uint32_t i = 0; i < 256; ++i) entries[i] = SymbolEntry{1, static_cast<int16_t>(i)};
     entries[256] = SymbolEntry{1, kEscapeSymbol};
     for (SubContext& sub : sub_contexts) sub = SubContext{0, -1};
+    SumGroups();
 }
 
-uint32_t SymbolModel::IncrementSymbol(uint32_t index) {
-    SymbolEntry entry = entries[index];
-    uint16_t old_count = entry.count;
-    ++entry.count;
-    // The entries passed are exactly those before `index` that share its old
-    // count; they keep their order and the entry goes in front of them.
-    uint32_t low = 0, high = index;
-    while (low < high) {
-        uint32_t mid = (low + high) >> 1;
-        if (entries[mid].count > old_count) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    if (low < index) std::memmove(&entries[low + 1], &entries[low], (index - low) * sizeof(SymbolEntry));
-    entries[low] = entry;
-    // A greater-or-equal test: AddSymbol may already have left the total at
-    // the limit, and counts are only 16 bits wide.
-    if (++total >= kHalvingTotal) HalveCounts();
-    return low;
+void SymbolModel::SumGroups() {
+    for (uint16_t& sum : group_sums) sum = 0;
+    for (uint32_t i = 0; i < entry_count; ++i) group_sums[i >> kGroupShift] += entries[i].count;
 }
 
 void SymbolModel::HalveCounts() {
@@ -41,11 +24,13 @@ void SymbolModel::HalveCounts() {
         sum += entries[i].count;
     }
     total = sum;
+    SumGroups();
     for (SubContext& sub : sub_contexts) sub.hits >>= 1;
 }
 
 bool SymbolModel::AddSymbol(int32_t symbol) {
     if (entry_count >= kModelEntries) return false;
+    ++group_sums[entry_count >> kGroupShift];
     entries[entry_count++] = SymbolEntry{1, static_cast<int16_t>(symbol)};
     ++total;
     return true;
@@ -82,12 +67,7 @@ void ContextTreeBlock::Reset() {
     for (uint32_t i = 0; i < kPoolModels; ++i) pool_index[i] = &models[i];
 }
 
-void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent) {
-    if (models_used >= kPoolModels || depth >= kContextLevels) return;
-    SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
-    ++counter.hits;
-    if (counter.hits < kGrowthHits[depth]) return;
-
+void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent) {
     SymbolModel* node = &root;
     for (uint32_t level = 0; level <= depth; ++level) {
         SubContext& sub = node->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]];
@@ -108,6 +88,7 @@ void ContextTreeBlock::Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t
         child->entries[count++] = SymbolEntry{1, kEscapeSymbol};
         child->total = sum + 1;
         child->entry_count = count;
+        child->SumGroups();
         for (SubContext& s : child->sub_contexts) s = SubContext{0, -1};
         return;
     }

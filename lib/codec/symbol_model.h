@@ -25,15 +25,40 @@ struct SubContext {
 
 // Entries stay in non-increasing order of count, so a walk from the front
 // finds the likely symbols first.
+// Entries are summed in groups of 16 so that a decoder finds a cumulative
+// count a group at a time.
+constexpr uint32_t kGroupShift = 4;
+constexpr uint32_t kEntryGroups = (kModelEntries + (1u << kGroupShift) - 1) >> kGroupShift;
+
 struct SymbolModel {
     uint32_t total;
     uint32_t entry_count;
     SymbolEntry entries[kModelEntries];
     SubContext sub_contexts[kSubContexts];
+    // The counts of entries [16 g, 16 g + 16) below entry_count.
+    uint16_t group_sums[kEntryGroups];
 
     void InitialiseModel();
-    // Returns the entry's new index.
-    uint32_t IncrementSymbol(uint32_t index);
+    void SumGroups();
+    // Returns the entry's new index. The entries passed are exactly those
+    // before it that share its old count (counts never increase towards the
+    // back); they keep their order and the entry goes in front of them.
+    // Inline, and a shift while looking: the passes are short.
+    uint32_t IncrementSymbol(uint32_t index) {
+        SymbolEntry entry = entries[index];
+        const uint16_t old_count = entry.count;
+        uint32_t i = index;
+        for (; i > 0 && entries[i - 1].count == old_count; --i) entries[i] = entries[i - 1];
+        entry.count = static_cast<uint16_t>(old_count + 1);
+        entries[i] = entry;
+        // Every entry passed has the old count, so group i's sum gains the
+        // increment and the groups between give and take equal counts.
+        ++group_sums[i >> kGroupShift];
+        // A greater-or-equal test: AddSymbol may already have left the total
+        // at the limit, and counts are only 16 bits wide.
+        if (++total >= kHalvingTotal) HalveCounts();
+        return i;
+    }
     void HalveCounts();
     // False when the model is full; only a damaged stream asks for that.
     bool AddSymbol(int32_t symbol);
@@ -96,7 +121,15 @@ struct ContextTreeBlock {
 
     // After byte d was coded in q at the given depth; `recent` already ends
     // with d.
-    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent);
+    void Grow(SymbolModel* q, uint32_t depth, uint32_t d, uint32_t recent) {
+        // Inline up to the rare case: called for every coded byte.
+        if (models_used >= kPoolModels || depth >= kContextLevels) return;
+        SubContext& counter = q->sub_contexts[d >> kLevelShift[depth]];
+        ++counter.hits;
+        if (counter.hits >= kGrowthHits[depth]) AddChild(q, depth, recent);
+    }
+    // Gives the path of `recent` its first missing model, seeded from q.
+    void AddChild(SymbolModel* q, uint32_t depth, uint32_t recent);
 };
 
 // The history ring with its per-byte position lists: what every byte of the

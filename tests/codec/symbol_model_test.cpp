@@ -107,3 +107,32 @@ TEST(ContextTreeBlock, GrowthCopiesTheParentsFrequentSymbols) {
     block->Grow(&root, 0, 'b', recent);
     EXPECT_EQ(block->models_used, kPoolModels);
 }
+
+// The group sums a decoder walks must follow every change of the counts:
+// increments that pass long runs of equal counts, halvings and additions.
+TEST(SymbolModel, GroupSumsFollowTheCounts) {
+    SymbolModel model;
+    model.InitialiseModel();
+    model.entry_count = 40;
+    model.total = 40;
+    model.SumGroups();
+    auto expect_sums = [&](int step) {
+        uint32_t sums[kEntryGroups] = {};
+        for (uint32_t i = 0; i < model.entry_count; ++i) sums[i >> kGroupShift] += model.entries[i].count;
+        for (uint32_t g = 0; g < kEntryGroups; ++g) ASSERT_EQ(model.group_sums[g], sums[g]) << "step " << step;
+    };
+    uint32_t seed = 12345;
+    for (int step = 0; step < 30000; ++step) {
+        seed = seed * 1103515245u + 12345u;
+        if (step % 100 == 0) {
+            model.AddSymbol(static_cast<int32_t>(model.entry_count));
+        } else {
+            // Mostly the back, where entries pass many equal counts.
+            uint32_t r = (seed >> 16) % model.entry_count;
+            model.IncrementSymbol(step % 3 == 0 ? model.entry_count - 1 - r / 8 : r);
+        }
+        if (step % 97 == 0) expect_sums(step);
+    }
+    EXPECT_EQ(model.entry_count, 257u);
+    expect_sums(-1);
+}
