@@ -47,8 +47,10 @@ done
 # Under qemu's user-mode emulation LeakSanitizer cannot stop the threads it
 # must inspect and hangs, and libFuzzer's memory watch thread together with its
 # time-out alarm now and then deadlocks the emulated process. There leaks are
-# not looked for, and the memory limit is one on each allocation (our own heap
-# refuses segments above 256 MB by itself).
+# not looked for, and the memory limit is one on each allocation (the heap's
+# segments included). Allocations of several megabytes can also land where
+# the emulated sanitizer keeps no shadow, which ends a run with "CHECK failed:
+# ... AddrIsInMem": that is the emulation, not the code under test.
 ASAN_OPTIONS=${ASAN_OPTIONS:-}
 memory_limit=(-rss_limit_mb=512)
 if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then

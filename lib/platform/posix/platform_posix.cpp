@@ -21,10 +21,8 @@ static_assert(sizeof(pthread_mutex_t) <= sizeof(plat::CriticalSection));
 namespace plat {
 
 #if defined(HVB_FUZZING)
-// Under the fuzzer the pages come from the sanitizer's allocator: its limit on
-// one allocation then covers the heap's segments too, and every address the
-// heap poisons is one the sanitizer maps (an anonymous mapping need not be,
-// under emulation).
+// Under the fuzzer the pages come from the sanitizer's allocator, so that its
+// limit on one allocation covers the heap's segments too.
 void* PageAllocate(uint32_t size) {
     void* p = nullptr;
     if (posix_memalign(&p, 65536, size) != 0) return nullptr;
