@@ -76,6 +76,21 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
     return "";
 }
 
+bool Fill(TOLMAArchive& archive, HVBFileObject& source, Progress& progress) {
+    std::vector<uint8_t> buffer(kChunk);
+    bool ok = true;
+    for (;;) {
+        const uint32_t n = source.Read(buffer.data(), kChunk);
+        if (n == 0) break;
+        if (archive.Write(buffer.data(), n) != n) {
+            ok = false;
+            break;
+        }
+        progress.Add(n);
+    }
+    return archive.CloseFile() == ResultSuccess && ok;
+}
+
 const char* PasswordOf(const Options& o, std::string* converted) {
     if (!o.has_password) return nullptr;
     if (!tool::ArgumentToArchive(o.password.c_str(), converted)) *converted = o.password;

@@ -51,6 +51,10 @@ struct Walker {
 std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
                   const std::function<bool(const uint8_t*, uint32_t)>& sink);
 
+// Copies source into the archive's open file (opened for writing) and closes
+// it; false when a write or the close failed.
+bool Fill(TOLMAArchive& archive, HVBFileObject& source, Progress& progress);
+
 // The --password option in the archive's code page, or null without one.
 const char* PasswordOf(const Options& o, std::string* converted);
 

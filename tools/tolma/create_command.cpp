@@ -118,19 +118,7 @@ private:
             ++failures;
             return;
         }
-        std::vector<uint8_t> buffer(kChunk);
-        bool ok = true;
-        for (;;) {
-            const uint32_t n = in.Read(buffer.data(), kChunk);
-            if (n == 0) break;
-            if (archive_.Write(buffer.data(), n) != n) {
-                ok = false;
-                break;
-            }
-            progress.Add(n);
-        }
-        if (archive_.CloseFile() != ResultSuccess) ok = false;
-        if (!ok) {
+        if (!Fill(archive_, in, progress)) {
             Error("writing " + NativeShown(item.native) + " into the archive failed");
             ++failures;
         }
