@@ -5,6 +5,7 @@
 
 #include "core/hvb.h"
 #include "core/memory.h"
+#include "file/little_endian.h"
 #include "file/raw_file.h"
 #include "text/string.h"
 
@@ -33,12 +34,6 @@ const uint8_t kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 constexpr uint32_t kVirtualAddress = 12;
 constexpr uint32_t kSizeOfRawData = 16;
 constexpr uint32_t kPointerToRawData = 20;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 const uint8_t* Offset(const uint8_t* base, uint32_t offset) {
     // Data pointers of a head-only image point past its memory; they are

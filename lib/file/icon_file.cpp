@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "file/little_endian.h"
 #include "text/stream_buffer.h"
 
 namespace {
@@ -15,11 +16,6 @@ const char kNoIconData[] = "アイコンデータがありません。";
 const char kHeaderUnwritable[] = "ファイルヘッダの書き出しに失敗しました。";
 const char kEntryUnwritable[] = "アイコンエントリの書き出しに失敗しました。";
 const char kImageUnwritable[] = "画像データの書き出しに失敗しました。";
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
