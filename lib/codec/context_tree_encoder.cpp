@@ -1,5 +1,6 @@
 #include <new>
 
+#include "codec/arithmetic_encode.h"
 #include "codec/copy_search.h"
 #include "codec/encode_context.h"
 #include "codec/symbol_model.h"
@@ -7,31 +8,17 @@
 namespace {
 
 constexpr uint32_t kMaximumCommand = 255;
-constexpr uint32_t kMaximumDistance = 255;
 
-// The copy candidate as the command defines it: the walk over the latest
-// occurrences of f. Used before the first byte of a stream, where the
-// never-written slots of the position lists, all naming position 0 of the
-// zero-filled history, are candidates too.
-uint32_t WalkPositionList(const ContextTreeHistory& history, const uint8_t* ahead, uint32_t longest, uint32_t f,
-                          uint32_t* distance) {
-    const uint8_t* past = history.bytes;
-    uint32_t copy_length = 0;
-    *distance = 0;
-    for (uint32_t r = 1; r <= kMaximumDistance && copy_length < longest; ++r) {
-        uint32_t p = history.PositionOf(f, r);
-        if (past[p] != f) break;
-        uint32_t bound = (history.position - p - 1) & kHistoryMask;
-        uint32_t limit = bound < longest ? bound : longest;
-        if (limit <= copy_length || ahead[copy_length] != past[(p + 1 + copy_length) & kHistoryMask]) continue;
-        uint32_t length = 0;
-        while (length < limit && ahead[length] == past[(p + 1 + length) & kHistoryMask]) ++length;
-        if (length > copy_length) {
-            copy_length = length;
-            *distance = r;
-        }
-    }
-    return copy_length;
+// The copy candidate before the first byte of a stream, which the search
+// cannot give: every position list still names position 0 of the zero-filled
+// ring and the last byte counts as 0, so the latest occurrence of f (distance
+// 1) is followed by as many zero bytes as the copy may take, and no other
+// occurrence is longer.
+uint32_t FirstCopy(const uint8_t* ahead, uint32_t longest, uint32_t* distance) {
+    uint32_t length = 0;
+    while (length < longest && ahead[length] == 0) ++length;
+    *distance = length > 0 ? 1 : 0;
+    return length;
 }
 
 }  // namespace
@@ -62,22 +49,12 @@ uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, 
     for (uint32_t i = 0; i < length && cost < limit; ++i) {
         uint32_t depth;
         const SymbolModel* m = tree->Descend(recent, &depth);
-        // One pass finds the byte or, failing that, the escape.
-        int32_t k = -1, escape = -1;
         const int32_t symbol = bytes[i];
-        for (uint32_t e = 0; e < m->entry_count; ++e) {
-            const int32_t s = m->entries[e].symbol;
-            if (s == symbol) {
-                k = static_cast<int32_t>(e);
-                break;
-            }
-            if (s == kEscapeSymbol) escape = static_cast<int32_t>(e);
-        }
+        const int32_t k = m->FindSymbol(symbol);
         if (k >= 0) {
             cost += m->EstimateIndexBits(static_cast<uint32_t>(k));
         } else {
-            cost += (escape < 0 ? 32 : m->EstimateIndexBits(static_cast<uint32_t>(escape))) +
-                    root->EstimateCodeBits(symbol);
+            cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(symbol);
         }
         recent = (recent << 8) | bytes[i];
     }
@@ -110,7 +87,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         }
         uint32_t copy_length = 0, copy_distance = 0;
         if (search != nullptr) {
-            copy_length = search->total == 0 ? WalkPositionList(history, ahead, longest, f, &copy_distance)
+            copy_length = search->total == 0 ? FirstCopy(ahead, longest, &copy_distance)
                                              : search->Find(history, ahead, longest, f, &copy_distance);
         }
 
@@ -144,13 +121,13 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             EncodeModelSymbol(command_distance != 0 ? copy_lengths : repeat_lengths,
                               static_cast<int32_t>(command_length));
             for (uint32_t j = 0; j < command_length; ++j) {
-                history.Append(ahead[j]);
+                history.AppendByte(ahead[j]);
                 recent = (recent << 8) | ahead[j];
                 if (search != nullptr) search->Append(ahead[j], recent);
             }
         } else {
             uint32_t d = ahead[0];
-            history.Append(d);
+            history.AppendByte(d);
             if (search != nullptr) search->Append(d, (recent << 8) | d);
             uint32_t before;
             int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);

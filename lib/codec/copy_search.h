@@ -49,7 +49,7 @@ struct CopySearch {
     // The longest copy of two bytes or more for the source bytes `ahead`
     // (at most `longest` of them), with its distance; 0 when there is none.
     // The result is that of the walk over the position list of f, except
-    // before the first byte of a stream, which the caller walks itself.
+    // before the first byte of a stream, which the caller handles itself.
     uint32_t Find(const ContextTreeHistory& history, const uint8_t* ahead, uint32_t longest, uint32_t f,
                   uint32_t* distance) const;
 

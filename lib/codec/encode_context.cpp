@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/arithmetic_encode.h"
 #include "codec/bshf_buffer.h"
 #include "codec/copy_search.h"
 #include "codec/huffman_tree.h"
@@ -126,59 +127,10 @@ void TOLMAEncodeContext::StartArithmeticEncoding() {
     pending_ = -1;
 }
 
-// pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
-// which a later carry may still turn into a 1 followed by zeros.
 void TOLMAEncodeContext::EncodeModelIndex(SymbolModel* model, uint32_t index) {
     uint32_t before = 0;
     for (uint32_t i = 0; i < index; ++i) before += model->entries[i].count;
     EncodeModelStep(model, index, before);
-}
-
-void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before) {
-    uint32_t total = model->total;
-    before &= 0xFFFF;
-    uint32_t range = range_;
-    uint32_t low = low_ + (before * range + total - 1) / total;
-    range = model->entries[index].count * range / total;
-    uint32_t high = high_;
-    if (low & 0x10000) {
-        ++high;
-        if (high & 0x10000) {
-            WriteBits(0x80000000u, 1);
-            --pending_;
-            WriteRepeatedBits(0, pending_);
-            if (pending_ > 0) pending_ = 0;
-            if (pending_ < -1) pending_ = -1;
-        }
-        high &= 0xFFFF;
-        low &= 0xFFFF;
-    }
-    while (range != 0 && (range & 0x8000) == 0) {
-        low <<= 1;
-        range <<= 1;
-        high = (high << 1) | ((low >> 16) & 1);
-        low &= 0xFFFF;
-        if (high & 0x10000) {
-            ++pending_;
-        } else {
-            if (pending_ >= 0) {
-                WriteZeroBit();
-                if (pending_ > 0) WriteRepeatedBits(1, pending_);
-            }
-            pending_ = 0;
-        }
-        high &= 0xFFFF;
-    }
-    low_ = low;
-    range_ = range;
-    high_ = high;
-    model->IncrementSymbol(index);
-}
-
-void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
-    uint32_t before;
-    int32_t index = model->FindSymbol(symbol, &before);
-    if (index >= 0) EncodeModelStep(model, static_cast<uint32_t>(index), before);
 }
 
 int32_t TOLMAEncodeContext::FinishArithmeticEncoding() {

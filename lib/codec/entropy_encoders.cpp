@@ -2,6 +2,7 @@
 // the matching decoder reads back.
 #include <new>
 
+#include "codec/arithmetic_encode.h"
 #include "codec/encode_context.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"

@@ -3,6 +3,21 @@
 #include <cstring>
 #include <new>
 
+namespace {
+
+// floor(2^32 / d); for d = 1 (and the unused 0) the largest word, which is
+// one short of x and so corrected like any other.
+constexpr std::array<uint32_t, kHalvingTotal + 1> MakeReciprocals() {
+    std::array<uint32_t, kHalvingTotal + 1> table{};
+    table[0] = table[1] = 0xFFFFFFFFu;
+    for (uint32_t d = 2; d <= kHalvingTotal; ++d) table[d] = static_cast<uint32_t>((uint64_t{1} << 32) / d);
+    return table;
+}
+
+}  // namespace
+
+constexpr std::array<uint32_t, kHalvingTotal + 1> kTotalReciprocals = MakeReciprocals();
+
 void SymbolModel::InitialiseModel() {
     total = kModelEntries;
     entry_count = kModelEntries;
@@ -14,7 +29,10 @@ void SymbolModel::InitialiseModel() {
 
 void SymbolModel::SumGroups() {
     for (uint16_t& sum : group_sums) sum = 0;
-    for (uint32_t i = 0; i < entry_count; ++i) group_sums[i >> kGroupShift] += entries[i].count;
+    for (uint32_t i = 0; i < entry_count; ++i) {
+        group_sums[i >> kGroupShift] += entries[i].count;
+        Place(entries[i].symbol, i);
+    }
 }
 
 void SymbolModel::HalveCounts() {
@@ -31,33 +49,17 @@ void SymbolModel::HalveCounts() {
 bool SymbolModel::AddSymbol(int32_t symbol) {
     if (entry_count >= kModelEntries) return false;
     ++group_sums[entry_count >> kGroupShift];
+    Place(symbol, entry_count);
     entries[entry_count++] = SymbolEntry{1, static_cast<int16_t>(symbol)};
     ++total;
     return true;
 }
 
-int32_t SymbolModel::FindSymbol(int32_t symbol) const {
+int32_t SymbolModel::WalkForSymbol(int32_t symbol) const {
     for (uint32_t i = 0; i < entry_count; ++i) {
         if (entries[i].symbol == symbol) return static_cast<int32_t>(i);
     }
     return -1;
-}
-
-// The doublings of the entry's count needed to reach the total, from the
-// counts' highest bits rather than one doubling at a time.
-uint32_t SymbolModel::EstimateIndexBits(uint32_t index) const {
-    const uint32_t count = entries[index].count;
-    if (count >= total) return 0;
-    if (count == 0) return 32;
-    uint32_t bits = static_cast<uint32_t>(__builtin_clz(count) - __builtin_clz(total));
-    if ((count << bits) < total) ++bits;
-    return bits;
-}
-
-uint32_t SymbolModel::EstimateCodeBits(int32_t symbol) const {
-    int32_t index = FindSymbol(symbol);
-    // An absent symbol costs more than any present one could.
-    return index < 0 ? 32 : EstimateIndexBits(static_cast<uint32_t>(index));
 }
 
 void ContextTreeBlock::Reset() {
@@ -72,12 +74,12 @@ void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent)
     for (uint32_t level = 0; level <= depth; ++level) {
         SubContext& sub = node->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]];
         if (sub.child >= 0) {
-            node = pool_index[sub.child];
+            node = models + sub.child;
             continue;
         }
         uint32_t n = models_used++;
         sub.child = static_cast<int16_t>(n);
-        SymbolModel* child = pool_index[n];
+        SymbolModel* child = models + n;
         uint32_t count = 0, sum = 0;
         for (uint32_t i = 0; i < q->entry_count; ++i) {
             const SymbolEntry& e = q->entries[i];

@@ -3,6 +3,7 @@
 // context-tree coder and decoder keep alike.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +13,18 @@ constexpr uint32_t kHalvingTotal = 8192;
 constexpr int32_t kEscapeSymbol = -1;
 // Not a symbol: what a failed decoding step gives.
 constexpr int32_t kNoSymbol = -2;
+
+// x / total for a model's total, by a multiplication with the total's
+// reciprocal and one correction (the estimate is at most one short): no
+// division, which costs far more, least of all where the code is translated.
+// Totals stay at or below the halving limit; larger ones divide.
+extern const std::array<uint32_t, kHalvingTotal + 1> kTotalReciprocals;
+inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
+    if (total > kHalvingTotal) return x / total;
+    uint32_t q = static_cast<uint32_t>((static_cast<uint64_t>(x) * kTotalReciprocals[total]) >> 32);
+    if (x - q * total >= total) ++q;
+    return q;
+}
 
 struct SymbolEntry {
     uint16_t count;
@@ -37,8 +50,13 @@ struct SymbolModel {
     SubContext sub_contexts[kSubContexts];
     // The counts of entries [16 g, 16 g + 16) below entry_count.
     uint16_t group_sums[kEntryGroups];
+    // Per symbol -1..255 (at symbol + 1): its entry, so that a coder finds a
+    // symbol without a walk. Left stale for symbols not in the model, so a
+    // read is confirmed against the entry; other symbols are walked for.
+    uint16_t positions[kModelEntries + 1];
 
     void InitialiseModel();
+    // Recomputes the group sums and the positions from the entries.
     void SumGroups();
     // Returns the entry's new index. The entries passed are exactly those
     // before it that share its old count (counts never increase towards the
@@ -48,9 +66,13 @@ struct SymbolModel {
         SymbolEntry entry = entries[index];
         const uint16_t old_count = entry.count;
         uint32_t i = index;
-        for (; i > 0 && entries[i - 1].count == old_count; --i) entries[i] = entries[i - 1];
+        for (; i > 0 && entries[i - 1].count == old_count; --i) {
+            entries[i] = entries[i - 1];
+            Place(entries[i].symbol, i);
+        }
         entry.count = static_cast<uint16_t>(old_count + 1);
         entries[i] = entry;
+        Place(entry.symbol, i);
         // Every entry passed has the old count, so group i's sum gains the
         // increment and the groups between give and take equal counts.
         ++group_sums[i >> kGroupShift];
@@ -62,22 +84,47 @@ struct SymbolModel {
     void HalveCounts();
     // False when the model is full; only a damaged stream asks for that.
     bool AddSymbol(int32_t symbol);
-    int32_t FindSymbol(int32_t symbol) const;
-    // FindSymbol that also sums the counts of the entries before the one
-    // found, in the same pass.
-    int32_t FindSymbol(int32_t symbol, uint32_t* before) const {
-        uint32_t sum = 0;
-        for (uint32_t i = 0; i < entry_count; ++i) {
-            if (entries[i].symbol == symbol) {
-                *before = sum;
-                return static_cast<int32_t>(i);
-            }
-            sum += entries[i].count;
-        }
-        return -1;
+    int32_t FindSymbol(int32_t symbol) const {
+        const uint32_t slot = static_cast<uint32_t>(symbol + 1);
+        if (slot >= kModelEntries) return WalkForSymbol(symbol);
+        const uint32_t p = positions[slot];
+        return p < entry_count && entries[p].symbol == symbol ? static_cast<int32_t>(p) : -1;
     }
-    uint32_t EstimateCodeBits(int32_t symbol) const;
-    uint32_t EstimateIndexBits(uint32_t index) const;
+    // FindSymbol that also sums the counts of the entries before the one
+    // found: whole groups, then the entries of its own group.
+    int32_t FindSymbol(int32_t symbol, uint32_t* before) const {
+        const int32_t found = FindSymbol(symbol);
+        if (found < 0) return -1;
+        const uint32_t index = static_cast<uint32_t>(found);
+        const uint32_t first = index & ~((1u << kGroupShift) - 1);
+        uint32_t sum = 0;
+        for (uint32_t g = 0; g < index >> kGroupShift; ++g) sum += group_sums[g];
+        for (uint32_t i = first; i < index; ++i) sum += entries[i].count;
+        *before = sum;
+        return found;
+    }
+    uint32_t EstimateCodeBits(int32_t symbol) const {
+        const int32_t index = FindSymbol(symbol);
+        // An absent symbol costs more than any present one could.
+        return index < 0 ? 32 : EstimateIndexBits(static_cast<uint32_t>(index));
+    }
+    // The doublings of the entry's count needed to reach the total, from the
+    // counts' highest bits rather than one doubling at a time.
+    uint32_t EstimateIndexBits(uint32_t index) const {
+        const uint32_t count = entries[index].count;
+        if (count >= total) return 0;
+        if (count == 0) return 32;
+        uint32_t bits = static_cast<uint32_t>(__builtin_clz(count) - __builtin_clz(total));
+        if ((count << bits) < total) ++bits;
+        return bits;
+    }
+
+private:
+    void Place(int32_t symbol, uint32_t index) {
+        const uint32_t slot = static_cast<uint32_t>(symbol + 1);
+        if (slot < kModelEntries) positions[slot] = static_cast<uint16_t>(index);
+    }
+    int32_t WalkForSymbol(int32_t symbol) const;
 };
 
 constexpr uint32_t kPoolModels = 2048;
@@ -113,7 +160,9 @@ struct ContextTreeBlock {
         for (; level < kContextLevels; ++level) {
             int32_t child = q->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]].child;
             if (child < 0) break;
-            q = pool_index[child];
+            // pool_index never leaves the identity: index the pool directly
+            // and save a dependent load per level.
+            q = models + child;
         }
         *depth = level;
         return q;
@@ -134,8 +183,9 @@ struct ContextTreeBlock {
 
 // The history ring with its per-byte position lists: what every byte of the
 // context-tree code updates, coded or copied. Copy distances count
-// occurrences in these lists, so both sides must keep them alike. Small
-// enough for a hot loop to hold a copy in locals.
+// occurrences in these lists; the decoder follows them, the encoder counts
+// the same occurrences in its own search (copy_search.h). Small enough for a
+// hot loop to hold a copy in locals.
 struct ContextTreeHistory {
     uint8_t* bytes;
     uint32_t* position_lists;
@@ -146,6 +196,12 @@ struct ContextTreeHistory {
         uint32_t slot = list[0] & 0xFF;
         list[1 + slot] = position;
         list[0] = (slot + 1) & 0xFF;
+        bytes[position] = static_cast<uint8_t>(d);
+        position = (position + 1) & kHistoryMask;
+    }
+    // Append without the position lists: the encoder finds its copies by
+    // other means and never reads them.
+    void AppendByte(uint32_t d) {
         bytes[position] = static_cast<uint8_t>(d);
         position = (position + 1) & kHistoryMask;
     }

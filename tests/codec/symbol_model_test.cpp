@@ -108,9 +108,11 @@ TEST(ContextTreeBlock, GrowthCopiesTheParentsFrequentSymbols) {
     EXPECT_EQ(block->models_used, kPoolModels);
 }
 
-// The group sums a decoder walks must follow every change of the counts:
-// increments that pass long runs of equal counts, halvings and additions.
-TEST(SymbolModel, GroupSumsFollowTheCounts) {
+// The group sums a decoder walks and the positions an encoder finds symbols
+// by must follow every change of the counts: increments that pass long runs
+// of equal counts, halvings and additions (of symbols with and without a
+// position).
+TEST(SymbolModel, GroupSumsAndPositionsFollowTheCounts) {
     SymbolModel model;
     model.InitialiseModel();
     model.entry_count = 40;
@@ -120,6 +122,22 @@ TEST(SymbolModel, GroupSumsFollowTheCounts) {
         uint32_t sums[kEntryGroups] = {};
         for (uint32_t i = 0; i < model.entry_count; ++i) sums[i >> kGroupShift] += model.entries[i].count;
         for (uint32_t g = 0; g < kEntryGroups; ++g) ASSERT_EQ(model.group_sums[g], sums[g]) << "step " << step;
+        for (int32_t symbol = -1; symbol <= 256; ++symbol) {
+            int32_t walked = -1;
+            uint32_t sum = 0, walked_sum = 0;
+            for (uint32_t i = 0; i < model.entry_count && walked < 0; ++i) {
+                if (model.entries[i].symbol == symbol) {
+                    walked = static_cast<int32_t>(i);
+                    walked_sum = sum;
+                }
+                sum += model.entries[i].count;
+            }
+            uint32_t before = ~0u;
+            ASSERT_EQ(model.FindSymbol(symbol, &before), walked) << "step " << step << " symbol " << symbol;
+            if (walked >= 0) {
+                ASSERT_EQ(before, walked_sum) << "step " << step << " symbol " << symbol;
+            }
+        }
     };
     uint32_t seed = 12345;
     for (int step = 0; step < 30000; ++step) {

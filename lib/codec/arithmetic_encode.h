@@ -1,0 +1,69 @@
+// The arithmetic encoding step, shared by the encoders that use it. Included
+// only by the encoders' sources, so that the hot loops can inline it.
+#pragma once
+
+#include "codec/encode_context.h"
+#include "codec/symbol_model.h"
+
+// pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
+// which a later carry may still turn into a 1 followed by zeros.
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
+                                                                               uint32_t before) {
+    const uint32_t total = model->total;
+    before &= 0xFFFF;
+    uint32_t range = range_;
+    uint32_t low = low_ + DivideByTotal(before * range + total - 1, total);
+    range = DivideByTotal(model->entries[index].count * range, total);
+    uint32_t high = high_;
+    if (low & 0x10000) {
+        ++high;
+        if (high & 0x10000) {
+            WriteBits(0x80000000u, 1);
+            --pending_;
+            WriteRepeatedBits(0, pending_);
+            if (pending_ > 0) pending_ = 0;
+            if (pending_ < -1) pending_ = -1;
+        }
+        high &= 0xFFFF;
+        low &= 0xFFFF;
+    }
+    if (range != 0 && range < 0x8000) {
+        // All the doublings at once: the bits that leave the top of high are
+        // the top `shift` bits of high:low. A 1 adds to the held ones; a 0
+        // releases what is held and is held itself. So what a run of bits
+        // releases is the held bits with the ones before its first 0, then
+        // its own bits from the first 0 up to the last, and the ones after
+        // the last 0 are held.
+        const uint32_t shift = static_cast<uint32_t>(__builtin_clz(range)) - 16;
+        const uint32_t window = (high << 16) | low;
+        const uint32_t out = window >> (32 - shift);
+        const uint32_t zeros = ~out & ((1u << shift) - 1);
+        high = (window << shift) >> 16;
+        low = (window << shift) & 0xFFFF;
+        range <<= shift;
+        if (zeros == 0) {
+            pending_ += static_cast<int32_t>(shift);
+        } else {
+            const uint32_t first = 31 - static_cast<uint32_t>(__builtin_clz(zeros));
+            const uint32_t last = static_cast<uint32_t>(__builtin_ctz(zeros));
+            const int32_t held = pending_ + static_cast<int32_t>(shift - 1 - first);
+            if (held >= 0) {
+                WriteZeroBit();
+                if (held > 0) WriteRepeatedBits(1, held);
+            }
+            if (first > last) WriteBits(out << (31 - first), first - last);
+            pending_ = static_cast<int32_t>(last);
+        }
+    }
+    low_ = low;
+    range_ = range;
+    high_ = high;
+    model->IncrementSymbol(index);
+}
+
+// The symbol must be present in the model.
+inline void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
+    uint32_t before;
+    int32_t index = model->FindSymbol(symbol, &before);
+    if (index >= 0) EncodeModelStep(model, static_cast<uint32_t>(index), before);
+}
