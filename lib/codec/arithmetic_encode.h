@@ -51,7 +51,7 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(S
                 WriteZeroBit();
                 if (held > 0) WriteRepeatedBits(1, held);
             }
-            if (first > last) WriteBits(out << (31 - first), first - last);
+            if (first > last) WriteFewBits(out << (31 - first), first - last);
             pending_ = static_cast<int32_t>(last);
         }
     }

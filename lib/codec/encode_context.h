@@ -96,14 +96,22 @@ public:
 private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
-    // WriteBits(0, 1) without a call while the word has room: the coder's
-    // most frequent write.
+    // WriteBits(0, 1) and WriteBits(value, n < 32) without a call while the
+    // word has room: the coder's most frequent writes.
     void WriteZeroBit() {
         if (bit_count_ < 31) {
             accumulator_ <<= 1;
             ++bit_count_;
         } else {
             WriteBits(0, 1);
+        }
+    }
+    void WriteFewBits(uint32_t value, uint32_t n) {
+        if (bit_count_ + static_cast<int32_t>(n) < 32) {
+            accumulator_ = (accumulator_ << n) | (value >> (32 - n));
+            bit_count_ += static_cast<int32_t>(n);
+        } else {
+            WriteBits(value, n);
         }
     }
     void StartArithmeticEncoding();
