@@ -61,18 +61,20 @@ struct SymbolModel {
     // Returns the entry's new index. The entries passed are exactly those
     // before it that share its old count (counts never increase towards the
     // back); they keep their order and the entry goes in front of them.
-    // Inline, and a shift while looking: the passes are short.
+    // Inline, and a shift while looking: the passes are short. A decoder
+    // never finds entries by symbol and leaves the positions stale.
+    template <bool kKeepPositions = true>
     uint32_t IncrementSymbol(uint32_t index) {
         SymbolEntry entry = entries[index];
         const uint16_t old_count = entry.count;
         uint32_t i = index;
         for (; i > 0 && entries[i - 1].count == old_count; --i) {
             entries[i] = entries[i - 1];
-            Place(entries[i].symbol, i);
+            if constexpr (kKeepPositions) Place(entries[i].symbol, i);
         }
         entry.count = static_cast<uint16_t>(old_count + 1);
         entries[i] = entry;
-        Place(entry.symbol, i);
+        if constexpr (kKeepPositions) Place(entry.symbol, i);
         // Every entry passed has the old count, so group i's sum gains the
         // increment and the groups between give and take equal counts.
         ++group_sums[i >> kGroupShift];
