@@ -47,9 +47,12 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(S
             const uint32_t first = 31 - static_cast<uint32_t>(__builtin_clz(zeros));
             const uint32_t last = static_cast<uint32_t>(__builtin_ctz(zeros));
             const int32_t held = pending_ + static_cast<int32_t>(shift - 1 - first);
-            if (held >= 0) {
+            if (held >= 0 && held < 32) {
+                // The held 0 and its ones in one write.
+                WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
+            } else if (held >= 0) {
                 WriteZeroBit();
-                if (held > 0) WriteRepeatedBits(1, held);
+                WriteRepeatedBits(1, held);
             }
             if (first > last) WriteFewBits(out << (31 - first), first - last);
             pending_ = static_cast<int32_t>(last);

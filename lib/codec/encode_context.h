@@ -106,6 +106,7 @@ private:
             WriteBits(0, 1);
         }
     }
+    // n from 1 to 32.
     void WriteFewBits(uint32_t value, uint32_t n) {
         if (bit_count_ + static_cast<int32_t>(n) < 32) {
             accumulator_ = (accumulator_ << n) | (value >> (32 - n));
