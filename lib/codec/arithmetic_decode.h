@@ -49,9 +49,9 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
         v -= c;
     }
     const uint32_t low = target - v;
-    uint32_t new_range = DivideByTotal(range * entries[k].count, total);
+    uint32_t new_range = range * entries[k].count / total;
     if (new_range == 0) return -1;
-    code -= DivideByTotal(low * range + total - 1, total);
+    code -= (low * range + total - 1) / total;
 
     uint32_t shift = static_cast<uint32_t>(__builtin_clz(new_range)) - 16;
     uint32_t word = regs.word;

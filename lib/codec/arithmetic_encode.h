@@ -12,8 +12,8 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(S
     const uint32_t total = model->total;
     before &= 0xFFFF;
     uint32_t range = range_;
-    uint32_t low = low_ + DivideByTotal(before * range + total - 1, total);
-    range = DivideByTotal(model->entries[index].count * range, total);
+    uint32_t low = low_ + (before * range + total - 1) / total;
+    range = model->entries[index].count * range / total;
     uint32_t high = high_;
     if (low & 0x10000) {
         ++high;

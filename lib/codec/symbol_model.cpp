@@ -3,21 +3,6 @@
 #include <cstring>
 #include <new>
 
-namespace {
-
-// floor(2^32 / d); for d = 1 (and the unused 0) the largest word, which is
-// one short of x and so corrected like any other.
-constexpr std::array<uint32_t, kHalvingTotal + 1> MakeReciprocals() {
-    std::array<uint32_t, kHalvingTotal + 1> table{};
-    table[0] = table[1] = 0xFFFFFFFFu;
-    for (uint32_t d = 2; d <= kHalvingTotal; ++d) table[d] = static_cast<uint32_t>((uint64_t{1} << 32) / d);
-    return table;
-}
-
-}  // namespace
-
-constexpr std::array<uint32_t, kHalvingTotal + 1> kTotalReciprocals = MakeReciprocals();
-
 void SymbolModel::InitialiseModel() {
     total = kModelEntries;
     entry_count = kModelEntries;

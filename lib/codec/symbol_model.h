@@ -3,7 +3,6 @@
 // context-tree coder and decoder keep alike.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -13,18 +12,6 @@ constexpr uint32_t kHalvingTotal = 8192;
 constexpr int32_t kEscapeSymbol = -1;
 // Not a symbol: what a failed decoding step gives.
 constexpr int32_t kNoSymbol = -2;
-
-// x / total for a model's total, by a multiplication with the total's
-// reciprocal and one correction (the estimate is at most one short): no
-// division, which costs far more, least of all where the code is translated.
-// Totals stay at or below the halving limit; larger ones divide.
-extern const std::array<uint32_t, kHalvingTotal + 1> kTotalReciprocals;
-inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
-    if (total > kHalvingTotal) return x / total;
-    uint32_t q = static_cast<uint32_t>((static_cast<uint64_t>(x) * kTotalReciprocals[total]) >> 32);
-    if (x - q * total >= total) ++q;
-    return q;
-}
 
 struct SymbolEntry {
     uint16_t count;

@@ -154,17 +154,3 @@ TEST(SymbolModel, GroupSumsAndPositionsFollowTheCounts) {
     EXPECT_EQ(model.entry_count, 257u);
     expect_sums(-1);
 }
-
-// The reciprocal division must equal the real one for every total a model
-// can hold and every dividend the coders form (below 2^32).
-TEST(SymbolModel, DivisionByTheTotalIsExact) {
-    uint32_t seed = 99;
-    for (uint32_t total = 1; total <= kHalvingTotal + 2; ++total) {
-        const uint32_t edges[] = {0, 1, total - 1, total, total + 1, 0xFFFFu * total, 0xFFFFFFFFu, 0xFFFFFFFFu - total};
-        for (uint32_t x : edges) ASSERT_EQ(DivideByTotal(x, total), x / total) << x << " / " << total;
-        for (int i = 0; i < 16; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            ASSERT_EQ(DivideByTotal(seed, total), seed / total) << seed << " / " << total;
-        }
-    }
-}
