@@ -192,9 +192,12 @@ HEAP_INTERNAL Block* LiveBlock(Segment* first, const void* address, Segment** se
     return b;
 }
 
-// Carves b bytes out of the free block `node` of `seg`.
+// Carves b bytes out of the free block `node` of `seg`. A request that found
+// nothing here still finds nothing afterwards: the walk sees the same or
+// smaller blocks with the same or smaller budget, unless the taken node was
+// the last block, whose flag had ended the walk.
 HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
-    seg->no_fit_from = kUnknownFit;
+    if (node->Is(kLast)) seg->no_fit_from = kUnknownFit;
     const uint32_t d = node->Size();
     if (!node->Is(kAnchor) && d < b + 32) {
         ListRemove(node);
@@ -222,18 +225,27 @@ HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
 // request's walk stops no later and every node fits it less.
 // Whatever the walk's other limits, a request larger than every free block
 // allows finds nothing either.
+// The free list always starts at the anchor, so the anchor's own threshold is
+// tested once, before the walk.
 HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
     if (b >= seg->no_fit_from || seg->first_free == nullptr) return nullptr;
-    if (b + 8 > seg->largest_free && b + 32 > seg->anchor.Size()) return nullptr;
-    int32_t budget = static_cast<int32_t>(seg->free_bytes) - 32;
+    Block* anchor = seg->first_free;
+    const uint32_t anchor_size = anchor->Size();
+    if (anchor_size >= b + 32) return anchor;
+    if (b + 8 > seg->largest_free) return nullptr;
+    // The budget check before the anchor always passes: free bytes include
+    // the anchor's size.
+    int32_t budget = static_cast<int32_t>(seg->free_bytes) - 32 - static_cast<int32_t>(anchor_size);
     uint32_t largest = 0;
-    Block* node = seg->first_free;
-    for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
-        const uint32_t d = node->Size();
-        if (d >= b + (node->Is(kAnchor) ? 32u : 8u)) return node;
-        if (node->Is(kLast)) break;
-        if (!node->Is(kAnchor) && d > largest) largest = d;
-        budget -= static_cast<int32_t>(d);
+    Block* node = anchor->Is(kLast) ? anchor : anchor->NextFree();
+    if (node != anchor) {
+        for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
+            const uint32_t d = node->Size();
+            if (d >= b + 8) return node;
+            if (node->Is(kLast)) break;
+            if (d > largest) largest = d;
+            budget -= static_cast<int32_t>(d);
+        }
     }
     if (node == nullptr) {
         seg->largest_free = largest;
@@ -331,10 +343,17 @@ HEAP_INTERNAL void SegmentUpkeep(Segment* first, Segment* seg, Block* merged) {
 
 HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
     HEAP_POISON(block->Data(), block->Size());
-    seg->no_fit_from = kUnknownFit;
     const uint32_t word = block->word;
     Block* merged;
     Block* prev = block->Previous();
+    const bool next_free = !(word & kLast) && block->Next()->Is(kFree);
+    if (prev->Is(kFree) || next_free) {
+        seg->no_fit_from = kUnknownFit;
+    } else if (seg->no_fit_from < block->Size()) {
+        // A block put at the head of the list alone raises every later
+        // budget by its own size, so requests it cannot hold still fail.
+        seg->no_fit_from = block->Size();
+    }
     if (prev->Is(kFree)) {
         // The old header stays behind inside the free block: mark it free so
         // that a second free of the same address is recognised.

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "core/hvb.h"
 #include "heap_walk.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -64,4 +68,30 @@ TEST(Thread, TimeSpanValueRisesLinearlyOverTheSpan) {
         EXPECT_EQ(thread.GetTimeSpanValue(), c.value) << c.duration << " " << c.scale << " at " << c.now;
     }
     EZMRThread::SetClock(nullptr);
+}
+
+// An increment split into a read and a write, with a yield between them, stays
+// exact only if the section shuts the other threads out; the owner enters
+// twice, as the heap's lock holders do.
+TEST(CriticalSection, ExcludesOtherThreadsAndLetsTheOwnerReenter) {
+    plat::CriticalSection section;
+    plat::InitializeCriticalSection(&section);
+    volatile uint32_t counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5000; ++i) {
+                plat::EnterCriticalSection(&section);
+                plat::EnterCriticalSection(&section);
+                const uint32_t seen = counter;
+                if (i % 16 == 0) std::this_thread::yield();
+                counter = seen + 1;
+                plat::LeaveCriticalSection(&section);
+                plat::LeaveCriticalSection(&section);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(counter, 20000u);
+    plat::DeleteCriticalSection(&section);
 }
