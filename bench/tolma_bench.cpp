@@ -3,7 +3,9 @@
 //      system's own copy of a plain file of the same bytes (cp on POSIX,
 //      CopyFile on Windows);
 //   2. a tolma_code entry read through the archive (streaming and whole-file),
-//      against the context-tree decoder run directly on the same coded bytes.
+//      against the context-tree decoder run directly on the same coded bytes;
+//   3. the same bytes as a tolma_crypt entry (coded, then enciphered) against
+//      the tolma_code entry.
 // Prints times and ratios; best of several runs each.
 //
 //   tolma_bench [MiB for the raw test, default 384] [MiB for the coded test, default 24] [directory]
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/tolma_archive.h"
@@ -55,12 +58,17 @@ std::vector<uint8_t> TextBytes(uint32_t size) {
     return out;
 }
 
+constexpr char kPassword[] = "tolma_bench";
+
 bool WriteArchive(HVBFileObject* file, const char* name, uint32_t encoding, const std::vector<uint8_t>& data,
                   uint32_t repeat) {
     TOLMAEntryList list;
     list.AddEntry(name, 0, encoding, nullptr);
     TOLMAArchive archive;
-    if (archive.Open(file, &list) != ResultSuccess || archive.OpenEntry(name, nullptr, 0) != ResultSuccess) return false;
+    const char* password = encoding == TOLMA_ENCODING_CRYPT ? kPassword : nullptr;
+    if (archive.Open(file, &list) != ResultSuccess || archive.OpenEntry(name, password, 0) != ResultSuccess) {
+        return false;
+    }
     for (uint32_t r = 0; r < repeat; ++r) {
         for (size_t done = 0; done < data.size(); done += kChunk) {
             const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kChunk, data.size() - done));
@@ -159,17 +167,18 @@ void CodedVersusCodec(uint32_t mib) {
         encoder.EncodeContextTreeBytes(data.data(), static_cast<uint32_t>(data.size()));
         encoder.FinishArithmeticEncoding();
     }
-    EMemoryFile archive_bytes;
-    archive_bytes.Create(coded.GetLength() + 4096);
-    if (!WriteArchive(&archive_bytes, "coded.bin", TOLMA_ENCODING_CODE, data, 1)) {
-        std::printf("cannot write the coded archive\n");
-        return;
+    // Each archive is read back through a view: a created memory file carries
+    // modeCreate, which would make the archive start a new one.
+    EMemoryFile code_bytes, crypt_bytes, code_view, crypt_view;
+    for (auto [bytes, view, encoding] : {std::tuple{&code_bytes, &code_view, TOLMA_ENCODING_CODE},
+                                         std::tuple{&crypt_bytes, &crypt_view, TOLMA_ENCODING_CRYPT}}) {
+        bytes->Create(coded.GetLength() + 4096);
+        if (!WriteArchive(bytes, "coded.bin", encoding, data, 1)) {
+            std::printf("cannot write the coded archives\n");
+            return;
+        }
+        view->Open(bytes->GetBuffer(), bytes->GetLength());
     }
-
-    // Read back through a view: a created memory file carries modeCreate,
-    // which would make the archive start a new one.
-    EMemoryFile archive_view;
-    archive_view.Open(archive_bytes.GetBuffer(), archive_bytes.GetLength());
 
     std::vector<uint8_t> out(data.size());
     const double codec = Best([&] {
@@ -185,12 +194,12 @@ void CodedVersusCodec(uint32_t mib) {
         }
         return out == data;
     });
-    auto through_archive = [&](int32_t streaming) {
+    auto through_archive = [&](EMemoryFile* view, const char* password, int32_t streaming) {
         return Best([&] {
-            archive_view.Seek(0, FromBegin);
+            view->Seek(0, FromBegin);
             TOLMAArchive archive;
-            if (archive.Open(&archive_view, nullptr) != ResultSuccess ||
-                archive.OpenFile("coded.bin", nullptr, streaming) != ResultSuccess)
+            if (archive.Open(view, nullptr) != ResultSuccess ||
+                archive.OpenFile("coded.bin", password, streaming) != ResultSuccess)
                 return false;
             uint32_t done = 0;
             while (done < out.size()) {
@@ -198,16 +207,23 @@ void CodedVersusCodec(uint32_t mib) {
                 if (n == 0) break;
                 done += n;
             }
-            return archive.CloseFile() == ResultSuccess && done == data.size();
+            return archive.CloseFile() == ResultSuccess && done == data.size() && out == data;
         });
     };
-    const double streaming = through_archive(1);
-    const double whole = through_archive(0);
+    const double streaming = through_archive(&code_view, nullptr, 1);
+    const double whole = through_archive(&code_view, nullptr, 0);
+    const double crypt_streaming = through_archive(&crypt_view, kPassword, 1);
+    const double crypt_whole = through_archive(&crypt_view, kPassword, 0);
     std::printf("tolma_code entry, %u MiB of text (coded %.1f MiB)\n", mib, coded.GetLength() / 1048576.0);
     std::printf("  codec alone           %8.3f s  %8.1f MiB/s\n", codec, mib / codec);
     std::printf("  archive, streaming    %8.3f s  %8.1f MiB/s  ratio %.3f\n", streaming, mib / streaming,
                 codec / streaming);
     std::printf("  archive, whole file   %8.3f s  %8.1f MiB/s  ratio %.3f\n", whole, mib / whole, codec / whole);
+    std::printf("tolma_crypt entry of the same bytes, against the tolma_code entry (time ratio)\n");
+    std::printf("  archive, streaming    %8.3f s  %8.1f MiB/s  ratio %.3f\n", crypt_streaming, mib / crypt_streaming,
+                crypt_streaming / streaming);
+    std::printf("  archive, whole file   %8.3f s  %8.1f MiB/s  ratio %.3f\n", crypt_whole, mib / crypt_whole,
+                crypt_whole / whole);
 }
 
 }  // namespace
