@@ -96,8 +96,8 @@ public:
 private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
-    // WriteBits(0, 1) and WriteBits(value, n < 32) without a call while the
-    // word has room: the coder's most frequent writes.
+    // WriteBits(0, 1) and WriteBits(value, n) without a call while the word
+    // has room: the coder's most frequent writes.
     void WriteZeroBit() {
         if (bit_count_ < 31) {
             accumulator_ <<= 1;
