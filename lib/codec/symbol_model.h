@@ -185,8 +185,7 @@ struct ContextTreeHistory {
         uint32_t slot = list[0] & 0xFF;
         list[1 + slot] = position;
         list[0] = (slot + 1) & 0xFF;
-        bytes[position] = static_cast<uint8_t>(d);
-        position = (position + 1) & kHistoryMask;
+        AppendByte(d);
     }
     // Append without the position lists: the encoder finds its copies by
     // other means and never reads them.
