@@ -50,10 +50,14 @@ done
 # not looked for, and the memory limit is one on each allocation (the heap's
 # segments included). Allocations of several megabytes can also land where
 # the emulated sanitizer keeps no shadow, which ends a run with "CHECK failed:
-# ... AddrIsInMem": that is the emulation, not the code under test.
+# ... AddrIsInMem": that is the emulation, not the code under test, and the
+# run is started again for the time left. Do not stop a running fuzzer (for
+# a quiet benchmark, say): its time-out alarm counts the pause.
 ASAN_OPTIONS=${ASAN_OPTIONS:-}
 memory_limit=(-rss_limit_mb=512)
+emulated=false
 if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
+  emulated=true
   echo "fuzz: 32-bit code runs emulated here: no leak detection, 512 MB per allocation instead of in all"
   ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=512${ASAN_OPTIONS:+:$ASAN_OPTIONS}
   memory_limit=(-rss_limit_mb=0)
@@ -174,10 +178,39 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts" "fuzz/regression/$t"
   log=$build/logs/$t.log
   mkdir -p "${log%/*}"
-  "$build/fuzz/${t}_fuzz" -max_total_time="$seconds" "${memory_limit[@]}" -timeout=5 \
-    -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
-    "$corpus" "$seeds/$t" "fuzz/regression/$t" >"$log" 2>&1
-  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
+  : >"$log"
+  left=$seconds runs=0
+  while :; do
+    started=$SECONDS
+    "$build/fuzz/${t}_fuzz" -max_total_time="$left" "${memory_limit[@]}" -timeout=5 \
+      -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+      "$corpus" "$seeds/$t" "fuzz/regression/$t" >"$log.part" 2>&1
+    cat "$log.part" >>"$log"
+    part=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log.part" | grep -o '[0-9]*$' | tail -1)
+    runs=$((runs + ${part:-0}))
+    # Now and then libFuzzer's own scheduler divides by zero while it picks
+    # the next input to mutate: a fault of the engine with no input of ours on
+    # the stack. Its "crash" input is dropped and the run goes on.
+    if grep -q 'ERROR: AddressSanitizer: FPE' "$log.part" && grep -q 'fuzzer::Fuzzer::MutateAndTestOne' "$log.part" &&
+      ! grep -q 'LLVMFuzzerTestOneInput' "$log.part"; then
+      echo "fuzz: $t: libFuzzer's scheduler faulted; going on" >&2
+      sed -n 's/.*Test unit written to //p' "$log.part" | xargs -r rm -f
+      left=$((left - (SECONDS - started)))
+      [ "$left" -gt 5 ] && continue
+    fi
+    # Under emulation the sanitizer may keep no shadow where a large mapping
+    # lands (see above): the input goes to build/fuzz/emulated/TARGET for a
+    # native replay, and the run goes on.
+    if [ "$emulated" = true ] && grep -q 'CHECK failed: asan_poisoning.cpp.*AddrIsInMem' "$log.part"; then
+      echo "fuzz: $t: the sanitizer has no shadow for a mapping under emulation; input kept in $build/emulated/$t" >&2
+      mkdir -p "$build/emulated/$t"
+      sed -n 's/.*Test unit written to //p' "$log.part" | xargs -r mv -t "$build/emulated/$t"
+      left=$((left - (SECONDS - started)))
+      [ "$left" -gt 5 ] && continue
+    fi
+    break
+  done
+  rm -f "$log.part"
   speed=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
   crashes=$(find "$artifacts" -type f | wc -l)
