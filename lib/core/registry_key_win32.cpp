@@ -27,7 +27,12 @@ ResultCode ERegistryKey::Create(HKEY parent, const char* path, REGSAM access) {
 }
 
 void ERegistryKey::Close() {
-    if (open_ && RegCloseKey(key_) == ERROR_SUCCESS) open_ = 0;
+    // The system reuses a freed handle value for the next key opened: a
+    // closed object must not keep reaching it.
+    if (open_ && RegCloseKey(key_) == ERROR_SUCCESS) {
+        open_ = 0;
+        key_ = nullptr;
+    }
 }
 
 ResultCode ERegistryKey::DeleteKey(HKEY parent, const char* path) { return FromStatus(RegDeleteKeyA(parent, path)); }
