@@ -48,18 +48,25 @@ void ESyncStreamFile::Reset(uint32_t expected_length) {
     open_flags_ = modeCreate | modeRead | modeWrite;
     read_position_ = 0;
     written_length_ = 0;
+    finished_ = false;
 }
 
-bool ESyncStreamFile::WaitForData() {
+void ESyncStreamFile::WaitForChange() {
     const plat::EventHandle events[2] = {data_event_, finished_event_};
     Unlock();
-    // With both set the data event comes first, so bytes written before the
-    // finish are still read.
-    const uint32_t woken = plat::WaitForAnyEvent(events, 2);
+    plat::WaitForAnyEvent(events, 2);
     Lock();
-    if (woken != 0) return false;
-    plat::ResetEvent(data_event_);
-    return true;
+}
+
+void ESyncStreamFile::UpdateDataEvent() {
+    // The data event says that bytes lie between the read position and the
+    // written length: every reader sees it, and a reader that wakes counts
+    // the bytes again rather than trusting the wake.
+    if (read_position_ < written_length_) {
+        plat::SetEvent(data_event_);
+    } else {
+        plat::ResetEvent(data_event_);
+    }
 }
 
 uint32_t ESyncStreamFile::Write(const void* buffer, uint32_t count) {
@@ -89,7 +96,7 @@ uint32_t ESyncStreamFile::Write(const void* buffer, uint32_t count) {
         written_length_ += n;
         total += n;
     }
-    plat::SetEvent(data_event_);
+    UpdateDataEvent();
     return total;
 }
 
@@ -99,15 +106,11 @@ uint32_t ESyncStreamFile::Read(void* buffer, uint32_t count) {
     uint32_t total = 0;
     while (total < count) {
         uint32_t available = written_length_ - read_position_;
-        bool finished = false;
-        while (available == 0) {
-            if (!WaitForData()) {
-                finished = true;
-                break;
-            }
+        while (available == 0 && !finished_) {
+            WaitForChange();
             available = written_length_ - read_position_;
         }
-        if (finished) break;
+        if (available == 0) break;
         const auto* block = static_cast<const Block*>(blocks_.GetAt(read_position_ / kBlockSize));
         const uint32_t offset = read_position_ % kBlockSize;
         uint32_t n = count - total;
@@ -117,6 +120,7 @@ uint32_t ESyncStreamFile::Read(void* buffer, uint32_t count) {
         read_position_ += n;
         total += n;
     }
+    UpdateDataEvent();
     return total;
 }
 
@@ -129,9 +133,11 @@ uint32_t ESyncStreamFile::Seek(int32_t distance, uint32_t origin) {
         target += expected_length_ != kNotAnnounced ? expected_length_ : written_length_;
     }
     while (written_length_ < target) {
-        if (!WaitForData()) return read_position_;
+        if (finished_) return read_position_;
+        WaitForChange();
     }
     read_position_ = target;
+    UpdateDataEvent();
     return target;
 }
 
@@ -139,6 +145,7 @@ ResultCode ESyncStreamFile::SetEndOfFile() {
     FileLock lock(this);
     open_flags_ = modeRead;
     expected_length_ = written_length_;
+    finished_ = true;
     plat::SetEvent(finished_event_);
     return ResultSuccess;
 }

@@ -77,9 +77,10 @@ private:
     };
 
     void FreeBlocks();
-    // With the lock held: leaves it, waits for either event, enters again.
-    // False when the stream was finished; otherwise new data may be there.
-    bool WaitForData();
+    // With the lock held: leaves it, waits until bytes are readable or the
+    // stream is finished, enters again. The caller counts again.
+    void WaitForChange();
+    void UpdateDataEvent();
 
     EPtrArray blocks_;
     plat::EventHandle finished_event_;
@@ -87,4 +88,5 @@ private:
     uint32_t expected_length_ = kNotAnnounced;
     uint32_t read_position_ = 0;
     uint32_t written_length_ = 0;
+    bool finished_ = false;
 };

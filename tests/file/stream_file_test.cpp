@@ -171,6 +171,25 @@ TEST(SyncStreamFile, ReadersWaitForTheProducer) {
     EXPECT_EQ(counts[2], 0u);
 }
 
+// A woken reader counts again: bytes that a seek back made readable are
+// still delivered when the finish is what wakes it.
+TEST(SyncStreamFile, AWokenReaderCountsAgain) {
+    ESyncStreamFile pipe;
+    pipe.Reset(ESyncStreamFile::kNotAnnounced);
+    pipe.Write("0123456789", 10);
+    char buffer[10];
+    ASSERT_EQ(pipe.Read(buffer, 10), 10u);
+    uint32_t got = 0;
+    std::thread reader([&] { got = pipe.Read(buffer, 5); });
+    // Time for the reader to start waiting; the result holds either way.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pipe.Seek(0, FromBegin);
+    pipe.SetEndOfFile();
+    reader.join();
+    ASSERT_EQ(got, 5u);
+    EXPECT_EQ(std::memcmp(buffer, "01234", 5), 0);
+}
+
 // One producer writes 64 MiB of pseudo-random bytes in random pieces while
 // three consumers read random pieces. Taking turns through a lock of their
 // own, each piece's stream offset is known and its bytes are compared (the
