@@ -39,7 +39,8 @@ TEST(ThreadWin32, SuspendedUntilResumed) {
     CountingThread thread;
     ASSERT_EQ(thread.Create(0, CREATE_SUSPENDED), 0u);
     EXPECT_EQ(WaitForSingleObject(thread.GetThreadHandle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    ResumeThread(thread.GetThreadHandle());
+    // The previous suspend count: 1 only for a thread that was created suspended.
+    EXPECT_EQ(ResumeThread(thread.GetThreadHandle()), 1u);
     PostUntilQueued(thread.GetThreadId(), WM_QUIT);
     EXPECT_EQ(WaitForSingleObject(thread.GetThreadHandle(), 30000), WAIT_OBJECT_0);
 }
