@@ -14,7 +14,9 @@
 #include "tool_system.h"
 #include "unicode.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -31,7 +33,21 @@ std::string Native(const std::string& cp932) {
 
 std::string Quote(const std::string& s) {
 #if defined(_WIN32)
-    return "\"" + s + "\"";
+    // Backslashes before a quote are doubled, or the closing quote would be
+    // taken as a literal one. A double-byte character is never a backslash,
+    // whatever its second byte.
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        out += s[i];
+        if (IsDBCSLeadByte(static_cast<BYTE>(s[i])) && i + 1 < s.size()) {
+            out += s[++i];
+            backslashes = 0;
+        } else {
+            backslashes = s[i] == '\\' ? backslashes + 1 : 0;
+        }
+    }
+    return out + std::string(backslashes, '\\') + "\"";
 #else
     std::string out = "'";
     for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);

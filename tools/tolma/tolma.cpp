@@ -3,6 +3,7 @@
 // and hands it to the command, which lives in a file of its own.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "command.h"
 #include "core/hvb.h"
@@ -170,8 +171,16 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     zmrInitializeLibrary();
-    // Everything the command made is gone before the library closes.
-    const int code = tolma::Run(argc, argv);
+    // Everything the command made, its arguments too, is gone before the
+    // library closes.
+    int code;
+    {
+        std::vector<std::string> arguments = tool::CommandLineArguments(argc, argv);
+        std::vector<char*> pointers;
+        for (std::string& a : arguments) pointers.push_back(a.data());
+        pointers.push_back(nullptr);
+        code = tolma::Run(static_cast<int>(arguments.size()), pointers.data());
+    }
     std::fflush(stdout);
     zmrCloseLibrary();
     return code;

@@ -36,6 +36,10 @@ bool IsReservedName(const std::string& archive_name);
 // False when the text cannot be expressed on the other side.
 bool NativeToArchive(const std::string& native, std::string* archive);
 bool ArchiveToNative(const std::string& archive, std::string* native);
+// The program's arguments in the native spelling. On Windows they are split
+// from the wide command line, where no byte of a double-byte character can
+// pass for a backslash or a quote.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Arguments arrive in the native spelling.
 bool ArgumentToArchive(const char* argument, std::string* archive);
 

@@ -86,6 +86,8 @@ bool ArchiveToNative(const std::string& archive, std::string* native) {
     return true;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 bool ArgumentToArchive(const char* argument, std::string* archive) { return NativeToArchive(argument, archive); }
 
 void PrintOut(const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }

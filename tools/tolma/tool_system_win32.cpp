@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -101,6 +102,21 @@ bool NativeToArchive(const std::string& native, std::string* archive) {
 bool ArchiveToNative(const std::string& archive, std::string* native) {
     *native = archive;
     return true;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv, argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string a(size > 0 ? size - 1 : 0, '\0');
+        if (size > 1) WideCharToMultiByte(CP_ACP, 0, wide[i], -1, a.data(), size, nullptr, nullptr);
+        arguments.push_back(a);
+    }
+    LocalFree(wide);
+    return arguments;
 }
 
 bool ArgumentToArchive(const char* argument, std::string* archive) {
