@@ -3,8 +3,21 @@
 # ANSI code page 932. Used by CTest as the cross-compiling emulator and by the
 # end-to-end scripts.
 #   wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]
-# HVB_NEEDS_DISPLAY=1 starts a private Xvfb when no DISPLAY is set.
+# Where no DISPLAY is set, the prefix gets a private Xvfb display of its own,
+# started by the first run and kept (its number and process id in
+# PREFIX/.hvb-display): every program of a prefix shares one desktop, which
+# takes the display of the program that started it, so a display that comes
+# and goes with one program, or a program without one, leaves the windows of
+# every later program without a desktop.
+#   wine-run.sh --stop-display PREFIX   ends the prefix's wineserver and display
 set -u
+
+if [ "${1:-}" = "--stop-display" ]; then
+  WINEPREFIX=$(cd "$2" && pwd) wineserver -k 2>/dev/null
+  read -r _ pid <"$2/.hvb-display" 2>/dev/null && kill "$pid" 2>/dev/null
+  rm -f "$2/.hvb-display"
+  exit 0
+fi
 
 prefix=
 if [ "${1:-}" = "--prefix" ]; then
@@ -18,6 +31,9 @@ export WINEARCH=win32
 export LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+need_display=0
+[ -n "${DISPLAY:-}" ] || need_display=1
 
 # The prefix is created once; concurrent test runs wait for the first.
 # wine-fonts.reg maps the Japanese faces programs ask for (the repair dialog's
@@ -44,9 +60,28 @@ fonts=$(cd "$(dirname "$0")" && pwd)/wine-fonts.reg
       echo "$sum" >"$stamp"
     fi
   fi
+  if [ "$need_display" = 1 ]; then
+    read -r display _ <"$WINEPREFIX/.hvb-display" 2>/dev/null
+    if [ -z "${display:-}" ] || ! xdpyinfo -display "$display" >/dev/null 2>&1; then
+      display=
+      for n in $(seq 150 250); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+        pid=$!
+        for _ in $(seq 100); do
+          xdpyinfo -display ":$n" >/dev/null 2>&1 && { display=":$n"; break; }
+          kill -0 $pid 2>/dev/null || break
+          sleep 0.1
+        done
+        [ -n "$display" ] && { echo "$display $pid" >"$WINEPREFIX/.hvb-display"; break; }
+        kill $pid 2>/dev/null
+      done
+    fi
+  fi
 ) 9>"$WINEPREFIX.lock"
 
-if [ "${HVB_NEEDS_DISPLAY:-0}" = 1 ] && [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$@"
+if [ "$need_display" = 1 ]; then
+  read -r DISPLAY _ <"$WINEPREFIX/.hvb-display" 2>/dev/null || { echo "wine-run: no X display could be started" >&2; exit 1; }
+  export DISPLAY
 fi
 exec wine "$@"
