@@ -124,6 +124,11 @@ INT_PTR CALLBACK RepairDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
     }
     switch (action) {
         case RepairAction::kPostNextFile:
+            // A posted message always goes before WM_PAINT, and one is
+            // posted after every file: without painting here the dialog is
+            // never drawn again once it has been covered or exposed while the
+            // copy runs.
+            RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
             // Posted rather than sent: a chain of nested sends, one level per
             // file, is cut off by systems that bound window-procedure
             // recursion (Wine stops at 64 levels and drops the message,

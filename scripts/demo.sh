@@ -27,6 +27,7 @@ mkdir -p "$E2E_ROOT"
 interactive=0
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 && [ "${CI:-}" != true ]; then interactive=1; fi
 e2e_display
+[ $interactive = 1 ] || e2e_window_manager
 repair_env
 
 echo "== demo disc and damaged installation (first run: Wine prepares its prefix)"

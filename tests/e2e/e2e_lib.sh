@@ -19,6 +19,26 @@ e2e_display() {
   e2e_fail "no X display could be started"
 }
 
+# A small window manager on the display, so that windows get the frames and
+# captions a user sees (Wine leaves those to the window manager). Nothing
+# when one runs already; stopped on exit with the display.
+e2e_window_manager() {
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return
+  command -v openbox >/dev/null || e2e_fail "openbox is missing (scripts/setup.sh installs it)"
+  local log
+  log=$(mktemp)
+  openbox --sm-disable >"$log" 2>&1 &
+  E2E_WM_PID=$!
+  trap 'kill $E2E_WM_PID ${E2E_XVFB_PID:-} 2>/dev/null' EXIT
+  for _ in $(seq 300); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { rm -f "$log"; return; }
+    kill -0 $E2E_WM_PID 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$log" >&2
+  e2e_fail "the window manager did not come up on $DISPLAY"
+}
+
 # Waits for a visible window whose title matches the regular expression;
 # prints its id.
 e2e_wait_window() {
@@ -35,7 +55,7 @@ e2e_wait_window() {
 e2e_keys() {
   local id=$1
   shift
-  xdotool windowfocus --sync "$id" 2>/dev/null || true
+  timeout 5 xdotool windowfocus --sync "$id" 2>/dev/null || true
   xdotool key --window "$id" --clearmodifiers "$@"
 }
 

@@ -23,7 +23,8 @@ repair_disc() {
   local variant=$1
   shift
   local dir=$E2E_ROOT/discs/$variant
-  if [ ! -f "$dir/disc/setup/setup.exe" ]; then
+  # Made whole or not at all: a run stopped half-way leaves no marker.
+  if [ ! -f "$dir/made.stamp" ]; then
     rm -rf "$dir"
     mkdir -p "$dir/disc/setup"
     repair_wine "$MAKE_DISC_EXE" "$(winepath_of "$dir/made")" "$@" >"$dir/make_disc.log" 2>&1 \
@@ -40,6 +41,7 @@ repair_disc() {
       -o "$(winepath_of "$dir/disc/setup/setup.exe")" >"$dir/embed.log" 2>&1 \
       || { cat "$dir/embed.log"; e2e_fail "tolma embed failed"; }
     cp "$dir/made/setup.lst" "$dir/made/data.dat" "$dir/disc/"
+    touch "$dir/made.stamp"
   fi
   cp "$REPAIR_EXE" "$dir/disc/repair.exe"
   REPAIR_DISC=$dir/disc
@@ -72,9 +74,7 @@ repair_install() {
 
 # Runs repair.exe from drive D and answers every message box: the first with
 # FIRST_KEY (Return or Escape), the others with Return. With PROGRESS_KEYS,
-# sends those keys to the progress dialog at every look while it is up, from
-# half a second after it appeared (when its first paint has started the
-# copy). Leaves the texts in $E2E_OUT/texts, the captions in
+# sends those keys to the progress dialog at every look while it is up. Leaves the texts in $E2E_OUT/texts, the captions in
 # $E2E_OUT/captions, the number of key rounds sent in $E2E_OUT/progress_keys
 # and screenshots beside.
 repair_run() {
@@ -82,7 +82,7 @@ repair_run() {
   mkdir -p "$E2E_OUT"
   : >"$E2E_OUT/captions"
   WINEDEBUG=+msgbox repair_wine 'D:\repair.exe' >"$E2E_OUT/stdout" 2>"$E2E_OUT/trace" &
-  local pid=$! n=0 key=$first_key seen_progress=0 id name started=$SECONDS rounds=0
+  local pid=$! n=0 key=$first_key seen_progress=0 id name started=$SECONDS rounds=0 held
   while kill -0 $pid 2>/dev/null; do
     if [ $((SECONDS - started)) -gt 300 ]; then
       e2e_screenshot "$E2E_OUT/timeout.png"
@@ -93,13 +93,20 @@ repair_run() {
       name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
       [ -n "$name" ] || continue
       if [ "$name" = "修復セットアップ中" ]; then
+        # The first look may come before the dialog's first paint; the
+        # second shows it at work.
         if [ $seen_progress = 0 ]; then
-          e2e_screenshot "$E2E_OUT/progress.png"
+          e2e_screenshot "$E2E_OUT/progress-first.png"
           seen_progress=1
-          [ -n "$progress_keys" ] && sleep 0.5
-        elif [ -n "$progress_keys" ]; then
-          # shellcheck disable=SC2086  # several keys
-          e2e_keys "$id" $progress_keys 2>/dev/null && rounds=$((rounds + 1))
+        else
+          if [ $seen_progress = 1 ]; then
+            e2e_screenshot "$E2E_OUT/progress.png"
+            seen_progress=2
+          fi
+          if [ -n "$progress_keys" ]; then
+            # shellcheck disable=SC2086  # several keys
+            e2e_keys "$id" $progress_keys 2>/dev/null && rounds=$((rounds + 1))
+          fi
         fi
         continue
       fi
@@ -108,6 +115,9 @@ repair_run() {
       sleep 0.3
       e2e_screenshot "$E2E_OUT/box$n.png"
       e2e_keys "$id" "$key"
+      if [ $n = 1 ] && [ -n "$progress_keys" ]; then
+        repair_keys_to_progress "$progress_keys" && rounds=$((rounds + 1))
+      fi
       key=Return
       for _ in $(seq 50); do xdotool getwindowname "$id" >/dev/null 2>&1 || break; sleep 0.1; done
     done
@@ -118,6 +128,26 @@ repair_run() {
   echo $rounds >"$E2E_OUT/progress_keys"
   python3 "$SOURCE_ROOT/tests/e2e/msgbox_texts.py" "$E2E_OUT/trace" >"$E2E_OUT/texts"
   [ $status -eq 0 ] || e2e_fail "repair.exe exited with $status"
+}
+
+# Watches for the progress dialog without pausing and sends it the keys the
+# moment it is there, with its program held still meanwhile: the copy may
+# take well under a second. False when the dialog never came.
+repair_keys_to_progress() {
+  local id held
+  for _ in $(seq 3000); do
+    id=$(xdotool search --onlyvisible --name '^修復セットアップ中$' 2>/dev/null | head -n 1)
+    [ -n "$id" ] && break
+    kill -0 $pid 2>/dev/null || return 1
+  done
+  [ -n "$id" ] || return 1
+  held=$(xdotool getwindowpid "$id" 2>/dev/null)
+  [ -n "$held" ] && kill -STOP "$held"
+  # shellcheck disable=SC2086  # several keys
+  e2e_keys "$id" $1 2>/dev/null
+  local sent=$?
+  [ -n "$held" ] && kill -CONT "$held"
+  return $sent
 }
 
 # The message boxes shown, in order, must be exactly these texts.
