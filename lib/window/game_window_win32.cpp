@@ -119,9 +119,13 @@ ResultCode EGameWindow::ResizeGameWindow(uint32_t width, uint32_t height, uint32
     WINDOWPLACEMENT placement{};
     placement.length = sizeof placement;
     GetWindowPlacement(&placement);
+    // The frame the window's own style gives, so the client area is exactly
+    // the requested size.
+    RECT frame{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetStyle()), FALSE, static_cast<DWORD>(GetExStyle()));
     RECT& r = placement.rcNormalPosition;
-    r.right = r.left + static_cast<LONG>(width) + 2 * GetSystemMetrics(SM_CXBORDER) - 1;
-    r.bottom = r.top + static_cast<LONG>(height) + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CXBORDER);
+    r.right = r.left + (frame.right - frame.left);
+    r.bottom = r.top + (frame.bottom - frame.top);
     SetWindowPlacement(&placement);
     if (active_ && IsFullScreen()) {
         MoveWindow(0, 0, static_cast<int>(screen_width_), static_cast<int>(screen_height_), TRUE);
@@ -141,7 +145,8 @@ void EGameWindow::ConfineCursor() {
 }
 
 ResultCode EGameWindow::SetWindowFlags(uint32_t flags) {
-    const uint32_t changed = flags ^ window_flags_;
+    const uint32_t old = window_flags_;
+    const uint32_t changed = flags ^ old;
     if (changed == 0) return ResultSuccess;
     window_flags_ = flags;
     if (changed & WindowTopmost) {
@@ -153,7 +158,13 @@ ResultCode EGameWindow::SetWindowFlags(uint32_t flags) {
     if (changed & WindowFullScreen) {
         if (flags & WindowFullScreen) {
             const ResultCode result = ChangeDisplayMode(width_, height_, bits_, frequency_);
-            if (result != ResultSuccess) return result;
+            if (result != ResultSuccess) {
+                // Still windowed, and the cursor bit was not applied either:
+                // the flags say what the window is.
+                constexpr uint32_t unapplied = WindowFullScreen | WindowConfineCursor;
+                window_flags_ = (flags & ~unapplied) | (old & unapplied);
+                return result;
+            }
             SetStyle((GetStyle() & ~WS_CAPTION) | WS_POPUP);
             ShowWindow(SW_MAXIMIZE);
             CentreClientArea();

@@ -1,11 +1,14 @@
 #include "window/input_filter.h"
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 // The messages the filter reads, by their Win32 numbers (the win32 system
 // checks them against the headers).
 namespace input_message {
 constexpr uint32_t kCreate = 0x0001;
+constexpr uint32_t kDestroy = 0x0002;
 constexpr uint32_t kActivate = 0x0006;
 constexpr uint32_t kKeyDown = 0x0100;
 constexpr uint32_t kKeyUp = 0x0101;
@@ -72,6 +75,13 @@ float Normalise(uint32_t value, uint32_t low, uint32_t high) {
     return static_cast<float>(static_cast<double>(value) - low) * 2.0f / static_cast<float>(high - low) - 1.0f;
 }
 
+// A threshold from a key file as a fraction of the axis range: the driver
+// takes it as an unsigned count, which a negative or NaN value is not.
+float JoystickFraction(double value) {
+    if (std::isnan(value)) return EInputFilter::kDefaultJoystickThreshold;
+    return static_cast<float>(std::clamp(value, 0.0, 1.0));
+}
+
 }  // namespace
 
 EInputFilter::EInputFilter() : system_(GetSystemInputSystem()) {
@@ -96,13 +106,17 @@ void EInputFilter::SetSystem(EInputSystem* system) {
 }
 
 void EInputFilter::SetMouseParameters(int32_t base_x, int32_t base_y, int32_t threshold) {
-    base_x_ = base_x;
-    base_y_ = base_y;
-    mouse_threshold_ = threshold;
+    // The values come from a key file; a mouse position is a 16-bit client
+    // coordinate, so a base outside that range could never be reached and
+    // its distances would overflow.
+    base_x_ = std::clamp<int32_t>(base_x, INT16_MIN, INT16_MAX);
+    base_y_ = std::clamp<int32_t>(base_y, INT16_MIN, INT16_MAX);
+    mouse_threshold_ = std::max<int32_t>(threshold, 0);
     flags_ |= InputJoyMouse;
 }
 
 void EInputFilter::SetJoystickThreshold(float fraction) {
+    fraction = JoystickFraction(fraction);
     joystick_threshold_ = fraction;
     for (uint32_t i = 0; i < 2; ++i) {
         if ((capture_ & (1u << i)) == 0) continue;
@@ -232,9 +246,15 @@ bool EInputFilter::HandleMouseMove(intptr_t lparam) {
     bool moved = false;
     // A threshold below one pixel would never use the distance up.
     if (step > 0) {
+        // One message runs a bounded number of steps, under the window's
+        // lock; a longer jump is not carried over.
         const auto drain = [&](int32_t* d, int32_t positive, int32_t negative) {
-            for (; *d >= step; *d -= step, moved = true) PressAndRelease({KeyDeviceJoystick, 0, positive});
-            for (; *d <= -step; *d += step, moved = true) PressAndRelease({KeyDeviceJoystick, 0, negative});
+            const int32_t code = *d >= 0 ? positive : negative;
+            const int32_t distance = *d >= 0 ? *d : -*d;
+            const int32_t steps = distance / step < kMaxMouseSteps ? distance / step : kMaxMouseSteps;
+            for (int32_t i = 0; i < steps; ++i) PressAndRelease({KeyDeviceJoystick, 0, code});
+            if (steps > 0) moved = true;
+            *d %= step;
         };
         drain(&dx, JoystickRight, JoystickLeft);
         drain(&dy, JoystickDown, JoystickUp);
@@ -272,6 +292,11 @@ bool EInputFilter::FilterMessage(const EMessageRecord* record) {
     switch (message) {
         case m::kCreate:
             BeginFilter();
+            return false;
+        case m::kDestroy:
+            // A capture kept past its window would stop a new window of the
+            // same wrapper from capturing at WM_CREATE.
+            ReleaseJoysticks();
             return false;
         case m::kActivate:
             if ((record->wparam & 0xFFFF) != 0 && (flags_ & InputJoyMouse) != 0) MoveCursorToClient(base_x_, base_y_);
@@ -363,16 +388,26 @@ ResultCode EInputFilter::BeginFilter() {
 }
 
 void EInputFilter::AttachWindow(EWindow* window) {
+    // One window at a time: the previous one lets go of this filter, so it
+    // keeps no pointer to it.
+    if (window_ != nullptr && window_ != window) system_->RemoveFilter(window_);
     window_ = window;
     if (window != nullptr && system_->HasLiveWindow(window)) BeginFilter();
 }
 
-void EInputFilter::DetachWindow(EWindow*) {
-    // A capture left behind would keep the joystick from the next window.
+void EInputFilter::ReleaseJoysticks() {
     for (uint32_t i = 0; i < 2; ++i) {
         if ((capture_ & (1u << i)) != 0) system_->ReleaseJoystick(i);
     }
     capture_ = 0;
+}
+
+void EInputFilter::DetachWindow(EWindow* window) {
+    // Another window letting go of this filter must not detach it from the
+    // window that holds it now.
+    if (window != window_) return;
+    // A capture left behind would keep the joystick from the next window.
+    ReleaseJoysticks();
     window_ = nullptr;
 }
 
@@ -391,7 +426,8 @@ ResultCode EInputFilter::LoadDescription(const EDescription* element) {
                            filter->GetAttributeInteger(HVB_WTEXT("mouse_base_y"), 160),
                            filter->GetAttributeInteger(HVB_WTEXT("mouse_threshold"), 16));
     }
-    SetJoystickThreshold(static_cast<float>(filter->GetAttributeReal(HVB_WTEXT("joystick_threshold"), 0.01)));
+    SetJoystickThreshold(
+        JoystickFraction(filter->GetAttributeReal(HVB_WTEXT("joystick_threshold"), kDefaultJoystickThreshold)));
     SetJoystickCount(filter->GetAttributeInteger(HVB_WTEXT("joystick_count"), 2));
 
     int32_t next = 0;

@@ -36,6 +36,9 @@ public:
     // Joystick counts beyond this in a description are cut to it: each one
     // costs a block, and the count comes from a file.
     static constexpr int32_t kMaxJoystickCount = 256;
+    // Joystick steps one mouse message makes per axis at most.
+    static constexpr int32_t kMaxMouseSteps = 64;
+    static constexpr float kDefaultJoystickThreshold = 0.01f;
 
     EInputFilter();
     ~EInputFilter() override;
@@ -50,11 +53,13 @@ public:
 
     void SetFlags(uint32_t flags) { flags_ = flags; }
     uint32_t GetFlags() const { return flags_; }
-    // Also sets "joy_mouse".
+    // Also sets "joy_mouse". The base point is held to 16-bit coordinates;
+    // a threshold of 0 (or below) makes no steps.
     void SetMouseParameters(int32_t base_x, int32_t base_y, int32_t threshold);
     int32_t GetMouseBaseX() const { return base_x_; }
     int32_t GetMouseBaseY() const { return base_y_; }
     int32_t GetMouseThreshold() const { return mouse_threshold_; }
+    // Held to 0 .. 1; NaN is the default.
     void SetJoystickThreshold(float fraction);
     float GetJoystickThreshold() const { return joystick_threshold_; }
     void SetJoystickCount(int32_t count);
@@ -103,6 +108,7 @@ private:
     void MoveCursorToClient(int32_t x, int32_t y);
     bool HandleMouseMove(intptr_t lparam);
     void HandleStickMouse();
+    void ReleaseJoysticks();
     void PressAndRelease(const EKeyEvent& event);
     static void UpdateWord(uint32_t* word, bool pressed);
 
@@ -113,7 +119,7 @@ private:
     ETypedPtrArray<JoystickWords> joysticks_;
     EKeyEventQueue queue_;
     uint32_t capture_ = 0;
-    float joystick_threshold_ = 0.01f;
+    float joystick_threshold_ = kDefaultJoystickThreshold;
     float axes_[2][3] = {};
     JoystickWords physical_[2] = {};
     EJoystickCaps caps_[2] = {};

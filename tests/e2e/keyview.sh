@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2e_lib.sh"
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-e2e_display
+e2e_display "$prefix"
 passed=0
 
 # start NAME [keyview options]: keyview with NAME.log in the artifacts
@@ -26,8 +26,7 @@ start() {
   PID=$!
   LOG=$artifacts/$name.log
   WIN=$(e2e_wait_window '^keyview$' 60) || { kill $PID; e2e_fail "$name: no window"; }
-  for _ in $(seq 100); do grep -q '^window ' "$LOG" 2>/dev/null && break; sleep 0.1; done
-  grep -q '^window ' "$LOG" || e2e_fail "$name: no window line"
+  wait_line '^window ' "$name"
   xdotool windowactivate --sync "$WIN" 2>/dev/null || xdotool windowfocus --sync "$WIN"
   sleep 0.5
 }
@@ -35,13 +34,20 @@ start() {
 stop() {
   e2e_keys "$WIN" Escape
   wait $PID || e2e_fail "$1: exit status $?"
-  grep -q '^end$' "$LOG" || e2e_fail "$1: no clean end"
+  log_text | grep -qx end || e2e_fail "$1: no clean end"
   passed=$((passed + 1))
 }
-keys_of() { grep -E '^key ' "$LOG" | tr '\n' ','; }
+# keyview writes its log in text mode: CR LF.
+log_text() { tr -d '\r' <"$LOG" 2>/dev/null; }
+keys_of() { log_text | grep -E '^key ' | tr '\n' ','; }
 # Waits until the log holds at least N key lines.
-wait_keys() { for _ in $(seq 50); do [ "$(grep -c '^key ' "$LOG")" -ge "$1" ] && return; sleep 0.1; done; }
-client_point() { awk -v dx="$1" -v dy="$2" '/^window /{print $2 + dx, $3 + dy; exit}' "$LOG"; }
+wait_keys() { for _ in $(seq 50); do [ "$(log_text | grep -c '^key ')" -ge "$1" ] && return; sleep 0.1; done; }
+# Waits until a log line matches the regular expression.
+wait_line() { for _ in $(seq 100); do log_text | grep -qE "$1" && return; sleep 0.1; done; e2e_fail "$2: no line $1"; }
+# Z (never assigned here) goes through the same input queue as the keys
+# before it: once the window has it, they have all been handled.
+marker() { e2e_keys "$WIN" z; wait_line '^message keydown 90$' "$1"; }
+client_point() { log_text | awk -v dx="$1" -v dy="$2" '/^window /{print $2 + dx, $3 + dy; exit}'; }
 
 assign() { # INPUT-DEVICE INPUT-KEY OUTPUT-DEVICE OUTPUT-KEY
   echo "  <key_assign><input device=\"$1\" key=\"$2\"/><output device=\"$3\" key=\"$4\"/></key_assign>"
@@ -59,20 +65,20 @@ assign() { # INPUT-DEVICE INPUT-KEY OUTPUT-DEVICE OUTPUT-KEY
 } >"$artifacts/keys.xml"
 start keys
 read -r x y < <(client_point 100 100)
-xdotool mousemove "$x" "$y"
-sleep 0.3
+xdotool mousemove --sync "$x" "$y"
 e2e_keys "$WIN" a q j
 xdotool click 1 click 3 click 2 click 4 click 5
 wait_keys 8
 e2e_screenshot "$artifacts/windowed.png"
-e2e_keys "$WIN" alt+F4
-sleep 1
-xdotool search --onlyvisible --name '^keyview$' >/dev/null || e2e_fail "SC_CLOSE closed the window"
 got=$(keys_of)
 want='key 0 0 65,key 0 0 69,key 0 0 75,key 1 0 1,key 1 0 2,key 1 0 4,key 1 0 40,key 1 0 38,'
-[ "${got#"$want"}" != "$got" ] || e2e_fail "keys: got $got"
-grep -q '^message keydown 65$' "$LOG" || e2e_fail "keys: an unassigned key did not reach the window"
-grep -qE '^message keydown (81|74)$' "$LOG" && e2e_fail "keys: an assigned key reached the window"
+[ "$got" = "$want" ] || e2e_fail "keys: got $got"
+e2e_keys "$WIN" alt+F4
+marker keys
+log_text | grep -q '^message close ' && e2e_fail "SC_CLOSE reached the window as WM_CLOSE"
+xdotool search --onlyvisible --name '^keyview$' >/dev/null || e2e_fail "SC_CLOSE closed the window"
+log_text | grep -q '^message keydown 65$' || e2e_fail "keys: an unassigned key did not reach the window"
+log_text | grep -qE '^message keydown (81|74)$' && e2e_fail "keys: an assigned key reached the window"
 stop keys
 
 # stick_key posts the final key to the window, which queues it again;
@@ -81,17 +87,17 @@ for mode in stick_key transparent; do
   { echo "<filter flags=\"$mode\">"; assign keyboard ascii:Q keyboard ascii:W; echo '</filter>'; } >"$artifacts/$mode.xml"
   start $mode
   e2e_keys "$WIN" q
-  wait_keys 1
-  sleep 0.5
+  marker $mode
   case $mode in
     stick_key)
-      grep -q '^message keydown 87$' "$LOG" || e2e_fail "stick_key: W was not posted"
-      grep -q '^message keydown 81$' "$LOG" && e2e_fail "stick_key: Q reached the window" ;;
+      log_text | grep -q '^message keydown 87$' || e2e_fail "stick_key: W was not posted"
+      log_text | grep -q '^message keydown 81$' && e2e_fail "stick_key: Q reached the window" ;;
     transparent)
-      grep -q '^message keydown 81$' "$LOG" || e2e_fail "transparent: Q did not reach the window"
-      grep -q '^message keydown 87$' "$LOG" && e2e_fail "transparent: W was posted" ;;
+      log_text | grep -q '^message keydown 81$' || e2e_fail "transparent: Q did not reach the window"
+      log_text | grep -q '^message keydown 87$' && e2e_fail "transparent: W was posted" ;;
   esac
-  [ "$(grep -c '^key 0 0 87$' "$LOG")" -ge 1 ] || e2e_fail "$mode: no W event"
+  wait_keys 1
+  log_text | grep -q '^key 0 0 87$' || e2e_fail "$mode: no W event"
   stop $mode
 done
 
@@ -99,14 +105,18 @@ done
 # press/release pairs, and the cursor ends 8 pixels right of the base point.
 echo '<filter flags="joy_mouse" mouse_base_x="320" mouse_base_y="160" mouse_threshold="16"/>' >"$artifacts/joy.xml"
 start joy
-before=$(grep -c '^key ' "$LOG")
+before=$(log_text | grep -c '^key ')
 read -r x y < <(client_point 360 160)
 xdotool mousemove "$x" "$y"
-sleep 1
-new=$(grep '^key ' "$LOG" | tail -n +$((before + 1)) | tr '\n' ',')
+wait_keys $((before + 2))
+new=$(log_text | grep '^key ' | tail -n +$((before + 1)) | tr '\n' ',')
 [ "$new" = 'key 2 0 3,key 2 0 3,' ] || e2e_fail "joy_mouse: events $new"
 read -r bx by < <(client_point 328 160)
-eval "$(xdotool getmouselocation --shell)"
+for _ in $(seq 50); do
+  eval "$(xdotool getmouselocation --shell)"
+  [ "$X" = "$bx" ] && [ "$Y" = "$by" ] && break
+  sleep 0.1
+done
 [ "$X" = "$bx" ] && [ "$Y" = "$by" ] || e2e_fail "joy_mouse: cursor at $X,$Y, not $bx,$by"
 stop joy
 
@@ -114,8 +124,8 @@ stop joy
 # then the empty queue times out.
 start queue --queue 2 --delay 3000 --wait 300
 e2e_keys "$WIN" a b c
-sleep 4
-got=$(grep -E '^(key|timeout)' "$LOG" | head -n 3 | tr '\n' ',')
+wait_line '^timeout$' queue
+got=$(log_text | grep -E '^(key|timeout)' | head -n 3 | tr '\n' ',')
 [ "$got" = 'key 0 0 66,key 0 0 67,timeout,' ] || e2e_fail "queue: got $got"
 stop queue
 
@@ -149,10 +159,10 @@ want=$(awk '/^desktop /{d=$2} /^mode /{n++; w[n]=$2; h[n]=$3; b[n]=$4}
         bw = 2147483647; bh = bw; found = 0
         for (i = 1; i <= n; i++) if (w[i] >= 640 && h[i] >= 480 && w[i] <= bw && h[i] <= bh && b[i] == d) {
           bw = w[i]; bh = h[i]; found = 1 }
-        if (found) print bw, bh; else print "none" }' "$LOG")
-got=$(awk '/^window /{print $8, $9}' "$LOG")
+        if (found) print bw, bh; else print "none" }' < <(log_text))
+got=$(log_text | awk '/^window /{print $8, $9}')
 [ "$got" = "$want" ] || e2e_fail "full screen: screen $got, expected $want"
-read -r ox oy < <(awk '/^window /{print $6, $7}' "$LOG")
+read -r ox oy < <(log_text | awk '/^window /{print $6, $7}')
 read -r sw sh <<<"$got"
 [ "$ox" -eq $(((sw - 640) / 2)) ] && [ "$oy" -eq $(((sh - 480) / 2)) ] || e2e_fail "full screen: offset $ox,$oy"
 stop full

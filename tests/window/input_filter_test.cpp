@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,14 @@ public:
         *caps = {0, 65535, 0, 65535, 0, 0, false};
         return index == 0;
     }
-    bool CaptureJoystick(EWindow*, uint32_t index) override { return index == 0; }
+    bool CaptureJoystick(EWindow*, uint32_t index) override { return index == 0 && ++captures; }
     void ReleaseJoystick(uint32_t index) override { released.push_back(index); }
     void SetJoystickThreshold(uint32_t index, uint32_t value) override { thresholds.push_back({index, value}); }
     bool ReadJoystick(uint32_t, EJoystickPosition* p) override { return *p = position, true; }
 
     std::vector<std::pair<uint32_t, uint32_t>> posted, thresholds;
     std::vector<uint32_t> released;
-    int removed = 0, moves = 0;
+    int removed = 0, moves = 0, captures = 0;
     int32_t cursor_x = 0, cursor_y = 0;
     EJoystickPosition position{32767, 32767, 0, 0};
 };
@@ -54,8 +55,9 @@ struct FilterFixture : testing::Test {
         filter.SetQueueCapacity(64);
         filter.SetJoystickCount(2);
     }
-    ~FilterFixture() override { filter.DetachWindow(nullptr); }
-    void Attach() { filter.AttachWindow(reinterpret_cast<EWindow*>(&window_stand_in)); }
+    ~FilterFixture() override { filter.DetachWindow(Window()); }
+    EWindow* Window() { return reinterpret_cast<EWindow*>(&window_stand_in); }
+    void Attach() { filter.AttachWindow(Window()); }
     bool Send(uint32_t message, uintptr_t wparam, intptr_t lparam = 0) {
         EMessageRecord r{&window_stand_in, message, wparam, lparam, {0, 0, 0}};
         return filter.FilterMessage(&r);
@@ -262,11 +264,52 @@ TEST_F(FilterFixture, JoystickPollsAndReleases) {
     EXPECT_FLOAT_EQ(x, 1.0f);
     filter.SetFlags(InputStickMouse);
     EXPECT_FALSE(Send(0x0113, 1));
-    filter.DetachWindow(nullptr);
+    // The window's end releases the capture; a window made again for the
+    // same wrapper captures anew.
+    EXPECT_FALSE(Send(0x0002, 0));
     EXPECT_EQ(system.released, std::vector<uint32_t>{0});
+    EXPECT_FALSE(Send(0x0001, 0));
+    EXPECT_EQ(system.captures, 2);
+    filter.DetachWindow(nullptr);  // not the filter's window
+    EXPECT_EQ(filter.GetWindow(), Window());
+    filter.DetachWindow(Window());
+    EXPECT_EQ(system.released, (std::vector<uint32_t>{0, 0}));
     filter.GetJoystickState(0, &x, &y, &z);  // now the virtual state: right held
     EXPECT_EQ(x, 1.0f);
     EXPECT_EQ(y, 0.0f);
+}
+
+// Values from a key file: a base point no mouse can reach, a one-pixel
+// threshold, joystick thresholds outside 0 .. 1 or NaN.
+TEST_F(FilterFixture, KeyFileValuesAreBounded) {
+    Attach();
+    filter.SetQueueCapacity(1000);
+    struct Move {
+        int32_t base_x, threshold, x;
+        int32_t code;
+    } const moves[] = {
+        {0, 1, 32767, JoystickRight},
+        {2000000000, 1, 0, JoystickLeft},
+        {INT32_MIN, 16, 0, JoystickRight},
+    };
+    for (const Move& c : moves) {
+        SCOPED_TRACE(c.base_x);
+        filter.SetMouseParameters(c.base_x, 0, c.threshold);
+        EXPECT_TRUE(Send(0x0200, 0, c.x & 0xFFFF));
+        const std::vector<EKeyEvent> events = Drain();
+        ASSERT_EQ(events.size(), static_cast<size_t>(EInputFilter::kMaxMouseSteps));
+        EXPECT_EQ(events.back().code, c.code);
+        // What the cap left over is dropped: the cursor is back on the base.
+        EXPECT_EQ(system.cursor_x, 100 + filter.GetMouseBaseX());
+    }
+    struct Threshold {
+        float fraction;
+        uint32_t driver;
+    } const thresholds[] = {{-1.0f, 0}, {NAN, 327}, {2.0f, 32767}};
+    for (const Threshold& c : thresholds) {
+        filter.SetJoystickThreshold(c.fraction);
+        EXPECT_EQ(system.thresholds.back().second, c.driver) << c.fraction;
+    }
 }
 
 TEST_F(FilterFixture, StickMouseMovesTwoPixelsPerHeldDirection) {

@@ -16,7 +16,9 @@ const char kOwnClass[] = "HvbWindowTestOwn";
 class Recorder : public EWindowInterface {
 public:
     LRESULT HandleMessage(EWindow* window, UINT message, WPARAM wparam, LPARAM lparam) override {
-        if (message == kProbe || message == kAnswer || message == WM_KEYDOWN) seen.push_back(message);
+        if (message == kProbe || message == kAnswer || message == WM_KEYDOWN || message == WM_CLOSE) {
+            seen.push_back(message);
+        }
         return EWindowInterface::HandleMessage(window, message, wparam, lparam);
     }
     std::vector<UINT> seen;
@@ -92,6 +94,32 @@ TEST_F(Classes, RoutesThroughFilterAndInterface) {
     EXPECT_EQ(window.Destroy(), MessageResult(EWindow::kDestroyFailedText));
 }
 
+// A filter moved to a second window leaves the first; the first one's end
+// does not take it from the second, whose pointer goes when the filter does.
+TEST_F(Classes, OneFilterMovesBetweenWindows) {
+    const auto create = [](EWindow* w) {
+        return w->Create(kClass, "f", WS_OVERLAPPED, 0, 0, 0, 50, 50, nullptr, nullptr, GetModuleHandleA(nullptr));
+    };
+    EWindow survivor;
+    ASSERT_EQ(create(&survivor), ResultSuccess);
+    {
+        EInputFilter filter;
+        {
+            EWindow first;
+            ASSERT_EQ(create(&first), ResultSuccess);
+            first.SetInputFilter(&filter);
+            survivor.SetInputFilter(&filter);
+            EXPECT_EQ(first.GetInputFilter(), nullptr);
+            EXPECT_EQ(first.Destroy(), ResultSuccess);
+        }
+        EXPECT_EQ(filter.GetWindow(), &survivor);
+        EXPECT_EQ(survivor.GetInputFilter(), &filter);
+    }
+    EXPECT_EQ(survivor.GetInputFilter(), nullptr);
+    survivor.SendMessage(WM_KEYDOWN, 'A', 0);
+    EXPECT_EQ(survivor.Destroy(), ResultSuccess);
+}
+
 TEST_F(Classes, SubclassingGivesTheProcedureBack) {
     HWND own = CreateWindowExA(0, kOwnClass, "s", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr,
                                GetModuleHandleA(nullptr), nullptr);
@@ -146,12 +174,36 @@ TEST(GameWindow, FullScreenModesAndCommands) {
         EXPECT_EQ(window.CreateGameWindow("again", 0, 10, 10, 0, 0, nullptr),
                   MessageResult(EGameWindow::kAlreadyCreatedText));
         EXPECT_EQ(window.GetStyleFlags(), static_cast<uint32_t>(EGameWindow::StyleDefault));
+        // SC_CLOSE turns into WM_CLOSE only when closing is allowed; WM_CLOSE
+        // itself never closes.
+        Recorder recorder;
+        window.SetInterface(&recorder);
         window.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
-        window.SendMessage(WM_CLOSE, 0, 0);
+        EXPECT_TRUE(recorder.seen.empty());
+        window.SetStyleFlags(EGameWindow::StyleDefault | EGameWindow::StyleCloseAllowed);
+        window.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_EQ(recorder.seen, std::vector<UINT>{WM_CLOSE});
         EXPECT_TRUE(IsWindow(window.GetHandle()));
+        window.SetInterface(nullptr);
         EXPECT_EQ(window.DestroyGameWindow(), ResultSuccess);
         EXPECT_EQ(window.DestroyGameWindow(), MessageResult(EGameWindow::kNotCreatedText));
     }
+}
+
+// A resize gives the client area exactly the size asked for; a switch to
+// full screen that finds no mode leaves the window as it was.
+TEST(GameWindow, WindowedResizeAndFailedSwitch) {
+    FakeDisplay display({{320, 240, 32, 0, 0}});
+    EGameWindow window(&display);
+    ASSERT_EQ(window.CreateGameWindow("windowed", 0, 600, 400, 0, 0, nullptr), ResultSuccess);
+    ASSERT_EQ(window.ResizeGameWindow(400, 300, 0, 0), ResultSuccess);
+    RECT client{};
+    window.GetClientRect(&client);
+    EXPECT_EQ(client.right, 400);
+    EXPECT_EQ(client.bottom, 300);
+    EXPECT_EQ(window.SetWindowFlags(EGameWindow::WindowFullScreen | EGameWindow::WindowConfineCursor),
+              MessageResult(EDisplayMode::kNoModeText));
+    EXPECT_EQ(window.GetWindowFlags(), 0u);
 }
 
 // The real display: windowed keeps the requested size; full screen takes

@@ -32,7 +32,7 @@ const char kUsage[] =
     "client area, requested size, client offset, screen size, depth),\n"
     "'mode W H BITS HZ' per display mode, 'key DEVICE NUMBER CODE' per key\n"
     "event, 'timeout' per empty wait, 'message NAME CODE' per key or mouse\n"
-    "message the window itself receives.\n";
+    "message (and WM_CLOSE, as 'message close 0') the window itself receives.\n";
 
 constexpr UINT kQuitMessage = WM_APP + 1;
 constexpr int kShown = 8;
@@ -85,6 +85,7 @@ const char* MessageName(UINT message) {
         case WM_MBUTTONDOWN: return "mbuttondown";
         case WM_MBUTTONUP: return "mbuttonup";
         case WM_MOUSEWHEEL: return "mousewheel";
+        case WM_CLOSE: return "close";
         default: return nullptr;
     }
 }
@@ -223,22 +224,9 @@ bool LoadKeys(const Options& o, EInputFilter* filter) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-    }
-    if (!ParseOptions(argc, argv, &options)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    zmrInitializeLibrary();
-    InitializeCriticalSection(&g_lock);
+// The viewer's objects hold blocks of the library's heap: they all go before
+// the library closes, which frees that heap.
+int RunViewer(const Options& options) {
     g_log = std::fopen(options.log, "w");
     if (g_log == nullptr) {
         std::fprintf(stderr, "keyview: cannot write %s\n", options.log);
@@ -299,6 +287,27 @@ int main(int argc, char** argv) {
     window.DestroyGameWindow();
     Log("end");
     std::fclose(g_log);
-    zmrCloseLibrary();
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    if (!ParseOptions(argc, argv, &options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    zmrInitializeLibrary();
+    InitializeCriticalSection(&g_lock);
+    const int status = RunViewer(options);
+    zmrCloseLibrary();
+    return status;
+}
+
