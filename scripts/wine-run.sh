@@ -10,6 +10,9 @@
 # and goes with one program, or a program without one, leaves the windows of
 # every later program without a desktop.
 #   wine-run.sh --stop-display PREFIX   ends the prefix's wineserver and display
+#   wine-run.sh --display PREFIX        prints the prefix's private display,
+#                                       starting it if need be: a script that
+#                                       drives the prefix's windows uses it
 set -u
 
 if [ "${1:-}" = "--stop-display" ]; then
@@ -19,9 +22,13 @@ if [ "${1:-}" = "--stop-display" ]; then
   exit 0
 fi
 
-prefix=
+prefix= print_display=0
 if [ "${1:-}" = "--prefix" ]; then
   prefix=$2
+  shift 2
+elif [ "${1:-}" = "--display" ]; then
+  prefix=$2 print_display=1
+  unset DISPLAY
   shift 2
 fi
 [ -n "$prefix" ] || prefix=${WINEPREFIX:-$(cd "$(dirname "$0")/.." && pwd)/build/wineprefix}
@@ -84,4 +91,5 @@ if [ "$need_display" = 1 ]; then
   read -r DISPLAY _ <"$WINEPREFIX/.hvb-display" 2>/dev/null || { echo "wine-run: no X display could be started" >&2; exit 1; }
   export DISPLAY
 fi
+[ $print_display = 0 ] || { echo "$DISPLAY"; exit 0; }
 exec wine "$@"

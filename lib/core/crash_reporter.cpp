@@ -64,7 +64,9 @@ struct InPageRun {
     uint32_t address;
     uint32_t count;
 };
-InPageRun g_in_page = {0, 0};
+// Per thread: threads faulting side by side would otherwise reset each
+// other's run and retry for ever.
+thread_local InPageRun t_in_page = {0, 0};
 
 CrashReporterHandler g_handler;
 bool g_handler_set = false;
@@ -159,15 +161,18 @@ int32_t SaveLog(const CrashReport& report, const CrashHost& host) {
 
 }  // namespace
 
-int32_t HandleCrash(CrashReport* report, const CrashHost& host) {
-    const uint32_t code = report->code;
-    if (code == kInPageError) {
-        if (g_in_page.address != report->address) g_in_page = {report->address, 0};
-        if (++g_in_page.count <= kInPageRetries) return -1;
-    }
-    g_in_page = {0, 0};
+namespace {
 
-    if (code == kSingleStep) {
+int32_t Decide(CrashReport* report, const CrashHost& host) {
+    const uint32_t code = report->code;
+    // Resuming quietly needs an exception that can be resumed.
+    if (code == kInPageError && !report->noncontinuable) {
+        if (t_in_page.address != report->address) t_in_page = {report->address, 0};
+        if (++t_in_page.count <= kInPageRetries) return -1;
+    }
+    t_in_page = {0, 0};
+
+    if (code == kSingleStep && !report->noncontinuable) {
         report->registers.eflags &= ~kTrapFlag;
         return -1;
     }
@@ -178,6 +183,11 @@ int32_t HandleCrash(CrashReport* report, const CrashHost& host) {
         unsigned char instruction = 0;
         if (host.read_byte(report->registers.eip, &instruction, host.context) && instruction == 0xCC) {
             ++report->registers.eip;
+        } else if (report->address == report->registers.eip + 1) {
+            // A breakpoint raised by a call, not an int3: the system stepped
+            // EIP back one byte as for the instruction, into the middle of
+            // the call's own. It goes on after the call.
+            report->registers.eip = report->address;
         }
         return -1;
     }
@@ -194,4 +204,11 @@ int32_t HandleCrash(CrashReport* report, const CrashHost& host) {
             break;
     }
     return SaveLog(*report, host);
+}
+
+}  // namespace
+
+int32_t HandleCrash(CrashReport* report, const CrashHost& host) {
+    const int32_t result = Decide(report, host);
+    return result == -1 && report->noncontinuable ? 1 : result;
 }

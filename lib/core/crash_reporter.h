@@ -23,6 +23,8 @@ struct CrashReport {
     uint32_t code;
     uint32_t address;  // where the exception happened
     CrashRegisters registers;
+    // Raised with EXCEPTION_NONCONTINUABLE: execution cannot go on from it.
+    bool noncontinuable;
 };
 
 // The buttons of a question: MB_YESNO or MB_YESNOCANCEL.
@@ -56,7 +58,10 @@ struct CrashHost {
 };
 
 // -1 continue execution (with report->registers as changed), 0 continue the
-// search (the system's default handling).
+// search (the system's default handling), 1 execute the handler: where the
+// answer is to go on from an exception that cannot be continued, which would
+// only raise a new one over it and ask again. The count of in-page errors
+// retried in a row is the calling thread's own.
 int32_t HandleCrash(CrashReport* report, const CrashHost& host);
 
 // The name of an exception code; "無効例外" for any code not known.

@@ -1,6 +1,5 @@
 // The Win32 unhandled-exception filter over the reporter's decisions: real
-// message boxes, the save dialog, memory read only where VirtualQuery says it
-// is readable, ExitProcess.
+// message boxes, the save dialog, guarded memory reads, ExitProcess.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -41,36 +40,94 @@ bool ChooseLogFile(char* path, uint32_t size, void*) {
     return GetSaveFileNameA(&dialog) != FALSE;
 }
 
+// The one load of a guarded read. A fault there (a page freed meanwhile, a
+// view whose file is gone: an in-page error) resumes at the failing return,
+// whatever the fault; the load is the only instruction that handler knows.
+extern "C" bool hvb_guarded_load(const void* address, unsigned char* byte);
+extern "C" char hvb_guarded_load_at[], hvb_guarded_load_failed[];
+asm(R"(
+    .text
+    .globl _hvb_guarded_load, _hvb_guarded_load_at, _hvb_guarded_load_failed
+_hvb_guarded_load:
+    movl 4(%esp), %ecx
+_hvb_guarded_load_at:
+    movzbl (%ecx), %eax
+    movl 8(%esp), %ecx
+    movb %al, (%ecx)
+    movl $1, %eax
+    ret
+_hvb_guarded_load_failed:
+    xorl %eax, %eax
+    ret
+)");
+
+LONG CALLBACK GuardedLoadFault(EXCEPTION_POINTERS* pointers) {
+    CONTEXT* c = pointers->ContextRecord;
+    if (c->Eip != reinterpret_cast<uintptr_t>(hvb_guarded_load_at)) return EXCEPTION_CONTINUE_SEARCH;
+    c->Eip = reinterpret_cast<uintptr_t>(hvb_guarded_load_failed);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
 bool ReadByte(uint32_t address, unsigned char* byte, void*) {
+    const void* at = reinterpret_cast<const void*>(static_cast<uintptr_t>(address));
     MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), &info, sizeof info) == 0) {
-        return false;
-    }
+    if (VirtualQuery(at, &info, sizeof info) == 0) return false;
     constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                                 PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    // A guard page is not touched: the touch would take its guard away.
     if (info.State != MEM_COMMIT || (info.Protect & kReadable) == 0 || (info.Protect & PAGE_GUARD) != 0) {
         return false;
     }
-    *byte = *reinterpret_cast<const volatile unsigned char*>(static_cast<uintptr_t>(address));
-    return true;
+    return hvb_guarded_load(at, byte);
 }
 
 void Exit(uint32_t code, void*) { ExitProcess(code); }
 
-LONG WINAPI CrashReporterFilter(EXCEPTION_POINTERS* pointers) {
+// Kept out of the filter's own frame: a stack overflow leaves too little
+// stack for these locals, the boxes and the save dialog.
+__attribute__((noinline)) LONG Report(EXCEPTION_POINTERS* pointers, DWORD thread_id) {
     CONTEXT* c = pointers->ContextRecord;
     CrashReport report;
     report.code = pointers->ExceptionRecord->ExceptionCode;
     report.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointers->ExceptionRecord->ExceptionAddress));
     report.registers = {c->Eip,    c->EFlags, c->Eax,    c->Ebx,    c->Ecx,    c->Edx,    c->Esi,    c->Edi,
                         c->Ebp,    c->Esp,    c->SegCs,  c->SegDs,  c->SegEs,  c->SegFs,  c->SegGs,  c->SegSs};
+    report.noncontinuable = (pointers->ExceptionRecord->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0;
     char module[1025] = {};
     GetModuleFileNameA(nullptr, module, 1024);
-    const CrashHost host = {AskBox, ChooseLogFile, ReadByte, Exit, module, GetCurrentThreadId(), nullptr};
+    const CrashHost host = {AskBox, ChooseLogFile, ReadByte, Exit, module, thread_id, nullptr};
+    void* const guard = AddVectoredExceptionHandler(1, GuardedLoadFault);
     const int32_t result = HandleCrash(&report, host);
+    if (guard != nullptr) RemoveVectoredExceptionHandler(guard);
     c->Eip = report.registers.eip;
     c->EFlags = report.registers.eflags;
     return result;
+}
+
+struct HelperCall {
+    EXCEPTION_POINTERS* pointers;
+    DWORD thread_id;
+    LONG result;
+};
+
+DWORD WINAPI ReportOnHelper(void* parameter) {
+    auto* call = static_cast<HelperCall*>(parameter);
+    call->result = Report(call->pointers, call->thread_id);
+    return 0;
+}
+
+LONG WINAPI CrashReporterFilter(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
+        return Report(pointers, GetCurrentThreadId());
+    }
+    // The faulting thread's stack is used up: a thread of its own reports
+    // for it while it waits.
+    HelperCall call = {pointers, GetCurrentThreadId(), EXCEPTION_CONTINUE_SEARCH};
+    HANDLE helper = CreateThread(nullptr, 0, ReportOnHelper, &call, 0, nullptr);
+    if (helper == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+    WaitForSingleObject(helper, INFINITE);
+    CloseHandle(helper);
+    return call.result;
 }
 
 }  // namespace

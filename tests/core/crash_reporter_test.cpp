@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../file/temp_dir.h"
@@ -78,6 +79,7 @@ TEST(CrashReporter, Decisions) {
         int32_t result;
         size_t questions;
         uint32_t eip, eflags, exit_code;
+        bool noncontinuable = false;
     } cases[] = {
         {"single step", 0x80000004, 0x90, {}, "", -1, 0, 0x00401000, 0x246, 0},
         {"breakpoint on int3", 0x80000003, 0xCC, {A::Yes}, "", -1, 1, 0x00401001, 0x346, 0},
@@ -89,6 +91,11 @@ TEST(CrashReporter, Decisions) {
         {"log not creatable", 0xC0000005, 0x90, {A::Yes}, unwritable, 0, 1, 0x00401000, 0x346, 0},
         {"saved, go on", 0xE06D7363, 0x90, {A::Yes, A::Yes}, log, -1, 2, 0x00401000, 0x346, 0},
         {"saved, stop", 0xC0000005, 0x90, {A::Yes, A::No}, log, 0, 2, 0x00401000, 0x346, 0},
+        // Going on from what cannot be continued runs the handler instead.
+        {"noncontinuable, no", 0xE06D7363, 0x90, {A::No}, "", 1, 1, 0x00401000, 0x346, 0, true},
+        {"noncontinuable, saved, go on", 0xC0000005, 0x90, {A::Yes, A::Yes}, log, 1, 2, 0x00401000, 0x346, 0, true},
+        {"noncontinuable breakpoint", 0x80000003, 0xCC, {A::Yes}, "", 1, 1, 0x00401001, 0x346, 0, true},
+        {"noncontinuable in-page error asks", 0xC0000006, 0x90, {A::No}, "", 1, 1, 0x00401000, 0x346, 0, true},
     };
     for (const Case& c : cases) {
         FakeProcess p;
@@ -96,6 +103,7 @@ TEST(CrashReporter, Decisions) {
         p.answers = c.answers;
         p.log_path = c.log_path;
         CrashReport report = Report(c.code);
+        report.noncontinuable = c.noncontinuable;
         EXPECT_EQ(HandleCrash(&report, p.Host()), c.result) << c.what;
         EXPECT_EQ(p.questions.size(), c.questions) << c.what;
         EXPECT_EQ(report.registers.eip, c.eip) << c.what;
@@ -108,8 +116,16 @@ TEST(CrashReporter, Decisions) {
         }
     }
 
-    FakeProcess p;
+    // A raised breakpoint: EIP one byte back from where the call returns.
+    FakeProcess raised;
+    raised.answers = {A::Yes};
     CrashReport report = Report(0x80000003);
+    report.registers.eip = report.address - 1;
+    EXPECT_EQ(HandleCrash(&report, raised.Host()), -1);
+    EXPECT_EQ(report.registers.eip, report.address);
+
+    FakeProcess p;
+    report = Report(0x80000003);
     HandleCrash(&report, p.Host());
     EXPECT_EQ(p.questions.at(0), "ブレークポイント例外が 00401000H で発生しました。\n処理を続行しますか？");
     report = Report(0xE06D7363);
@@ -136,6 +152,21 @@ TEST(CrashReporter, InPageErrorsAreRetriedSixteenTimesInARow) {
     report.address = 0x00402000;
     for (int i = 0; i < 16; ++i) HandleCrash(&report, p.Host());
     EXPECT_EQ(p.questions.size(), 1u);
+}
+
+TEST(CrashReporter, InPageRunsAreCountedPerThread) {
+    FakeProcess p;
+    CrashReport report = Report(0xC0000006);
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(HandleCrash(&report, p.Host()), -1);
+    // Another thread's in-page error elsewhere starts a run of its own.
+    std::thread other([&p] {
+        CrashReport elsewhere = Report(0xC0000006);
+        elsewhere.address = 0x00402000;
+        HandleCrash(&elsewhere, p.Host());
+    });
+    other.join();
+    EXPECT_EQ(HandleCrash(&report, p.Host()), -1);
+    EXPECT_EQ(p.questions.size(), 1u) << "the seventeenth in a row is asked about";
 }
 
 TEST(CrashReporter, DumpLinesShowUnreadableBytes) {

@@ -38,6 +38,35 @@ void ReadNullWithKnownRegisters() {
         : "ecx", "edx", "memory");
 }
 
+// Deep enough to use up any thread's stack.
+int Recurse(int depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    if (depth > 1000000) return 0;
+    return Recurse(depth + 1) + frame[0];
+}
+
+// A view of a file that the test cuts to nothing behind the program's back
+// (as a disc taken out under a mapped image): its pages are still there to
+// VirtualQuery, but a read of them faults. Null when the file never shrinks.
+const void* ViewOfVanishingFile() {
+    const char path[] = "C:\\crash_view.bin";
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    static char bytes[65536];
+    std::memset(bytes, 'S', sizeof bytes);
+    DWORD written = 0;
+    WriteFile(file, bytes, sizeof bytes, &written, nullptr);
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (view == nullptr) return nullptr;
+    std::printf("view %s\n", path);
+    std::fflush(stdout);
+    for (int i = 0; i < 1200 && GetFileSize(file, nullptr) != 0; ++i) Sleep(50);
+    return GetFileSize(file, nullptr) == 0 ? view : nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,14 +84,26 @@ int main(int argc, char** argv) {
     if (std::strcmp(scenario, "access") == 0) {
         ReadNullWithKnownRegisters();
     } else if (std::strcmp(scenario, "divide") == 0) {
-        volatile int zero = 0;
-        std::printf("%d\n", 1 / zero);
+        // An idiv of its own: the compiler turns 1 / x into compares.
+        int quotient = 1;
+        const int zero = 0;
+        asm volatile("cltd\n\tidivl %1" : "+a"(quotient) : "r"(zero) : "edx");
+        std::printf("%d\n", quotient);
     } else if (std::strcmp(scenario, "int3") == 0) {
         asm volatile("int3");
     } else if (std::strcmp(scenario, "raise-breakpoint") == 0) {
         RaiseException(EXCEPTION_BREAKPOINT, 0, 0, nullptr);
     } else if (std::strcmp(scenario, "unknown") == 0) {
         RaiseException(0xE06D7363, 0, 0, nullptr);
+    } else if (std::strcmp(scenario, "noncontinuable") == 0) {
+        RaiseException(0xE0000001, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (std::strcmp(scenario, "overflow") == 0) {
+        std::printf("%d\n", Recurse(0));
+    } else if (std::strcmp(scenario, "vanished") == 0) {
+        const void* view = ViewOfVanishingFile();
+        if (view == nullptr) return 3;
+        g_registers.esi = reinterpret_cast<uintptr_t>(view);
+        ReadNullWithKnownRegisters();
     }
     std::printf("went on\n");
     std::fflush(stdout);

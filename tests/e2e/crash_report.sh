@@ -6,11 +6,13 @@ program=$1 prefix=$2 artifacts=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2e_lib.sh"
 mkdir -p "$artifacts"
-e2e_display
+e2e_display "$prefix"
+e2e_window_manager
 caption='例外エラー情報'
-texts() { python3 "$here/msgbox_texts.py" "$1"; }
+texts() { python3 "$here/msgbox_texts.py" "$1" 2>/dev/null; }
 
-# run NAME SCENARIO KEYS...: one key (or "save:PATH") per box, in order.
+# run NAME SCENARIO KEYS...: one key (or "save:PATH") per box, in order;
+# "cut:FILE" empties FILE once the program has mapped it.
 run() {
   local name=$1 scenario=$2
   shift 2
@@ -18,7 +20,12 @@ run() {
     >"$artifacts/$name.out" 2>"$artifacts/$name.trace" &
   local pid=$! answer id
   for answer in "$@"; do
-    if [ "${answer%%:*}" = save ]; then
+    if [ "${answer%%:*}" = cut ]; then
+      for _ in $(seq 300); do grep -q '^view ' "$artifacts/$name.out" && break; sleep 0.2; done
+      grep -q '^view ' "$artifacts/$name.out" || { kill $pid; e2e_fail "$name: nothing mapped"; }
+      truncate -s 0 "${answer#cut:}"
+      continue
+    elif [ "${answer%%:*}" = save ]; then
       id=$(e2e_wait_window 'ログファイル保存' 60) || { kill $pid; e2e_fail "$name: no save dialog"; }
       xdotool windowfocus --sync "$id" 2>/dev/null; xdotool type --window "$id" "${answer#save:}"
       e2e_keys "$id" Return
@@ -52,6 +59,28 @@ for scenario in int3 raise-breakpoint; do
   grep -q 'went on' "$artifacts/$scenario.out" || e2e_fail "$scenario: did not resume"
 done
 
+# Going on from an exception that cannot be continued ends the process:
+# the question is not asked again one level deeper.
+run noncontinuable noncontinuable n
+[ "$(texts "$artifacts/noncontinuable.trace" | grep -c '例外エラーが発生しました')" -eq 1 ] \
+  || e2e_fail "noncontinuable: not one question"
+grep -q 'went on' "$artifacts/noncontinuable.out" && e2e_fail "noncontinuable: went on"
+# A stack used up is reported from a thread with a stack of its own.
+run overflow overflow Escape; status=$?
+[ "$status" -eq 255 ] || e2e_fail "overflow: exit status $status, not 0xFFFFFFFF"
+texts "$artifacts/overflow.trace" | grep -q '\\n    スタックオーバーフロー例外\\n' || e2e_fail "overflow: not asked"
+
+# The memory a register points to faults when read (a view whose file is
+# gone): its dump shows unreadable bytes and the log goes on to its end.
+vanished_log="$prefix/drive_c/crash_vanished.log"
+rm -f "$vanished_log"
+run vanished vanished "cut:$prefix/drive_c/crash_view.bin" y 'save:C:\crash_vanished.log' n
+texts "$artifacts/vanished.trace" | tail -n 1 | grep -qx 'ログファイルを保存しました。\\n処理を続行しますか？' \
+  || e2e_fail "vanished: no final question"
+tr -d '\r' <"$vanished_log" | grep -qaxF "ESI+0000H : $(printf '?? %.0s' {1..16})    ................ " \
+  || e2e_fail "vanished: ESI dump"
+grep -qa '^EBP+0000H : ' "$vanished_log" || e2e_fail "vanished: the log stops before EBP's dump"
+
 log="$prefix/drive_c/crash_report.log"
 rm -f "$log"
 run save access y 'save:C:\crash_report.log' n
@@ -75,7 +104,8 @@ LINE = re.compile(rb"(?:[0-9A-F]{8}H|[ A-Z+0-9]{9}) : (?:(?:[0-9A-F]{2}|\?\?) ){
 def dump(title, count):
     at = lines.index(title.encode("cp932")) + 1
     body = lines[at:at + count]
-    check(lines[at + count:at + count + 3] == [b"", b"", b""], title + " end")
+    # The last line's own CR LF, then two more: two empty lines.
+    check(lines[at + count:at + count + 2] == [b"", b""] and lines[at + count + 2] != b"", title + " end")
     for line in body:
         check(LINE.fullmatch(line) is not None, title + ": %r" % line)
     return body

@@ -4,8 +4,15 @@
 e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Starts Xvfb on a free display unless one is already set; stopped on exit.
+# With a prefix: the prefix's own private display (scripts/wine-run.sh), on
+# which its desktop, and so every window of its programs, already is.
 e2e_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
+  if [ -n "${1:-}" ]; then
+    DISPLAY=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-run.sh" --display "$1") || e2e_fail "no display for $1"
+    export DISPLAY
+    return
+  fi
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X$n-lock" ] && continue
@@ -51,12 +58,20 @@ e2e_wait_window() {
   return 1
 }
 
-# Sends keys to a window.
+# Sends keys to a window. A window that has the focus gets them through
+# XTEST, press and release alike: xdotool sends a key to a window that is
+# not focused as a synthetic event instead, so a box that closes on the
+# press (and gives the focus to the next) would leave the server's key held
+# down, repeating into every box after it.
 e2e_keys() {
   local id=$1
   shift
   timeout 5 xdotool windowfocus --sync "$id" 2>/dev/null || true
-  xdotool key --window "$id" --clearmodifiers "$@"
+  if [ "$(xdotool getwindowfocus 2>/dev/null)" = "$id" ]; then
+    xdotool key --clearmodifiers "$@"
+  else
+    xdotool key --window "$id" --clearmodifiers "$@"
+  fi
 }
 
 # Screenshot of the whole display, kept as a test artifact.

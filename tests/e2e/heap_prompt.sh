@@ -6,7 +6,8 @@ program=$1 prefix=$2 artifacts=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/e2e_lib.sh"
 mkdir -p "$artifacts"
-e2e_display
+e2e_display "$prefix"
+e2e_window_manager
 
 trace=$artifacts/heap_prompt.trace
 out=$artifacts/heap_prompt.out
