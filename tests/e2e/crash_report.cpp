@@ -97,6 +97,8 @@ int main(int argc, char** argv) {
         RaiseException(0xE06D7363, 0, 0, nullptr);
     } else if (std::strcmp(scenario, "noncontinuable") == 0) {
         RaiseException(0xE0000001, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (std::strcmp(scenario, "raise-overflow") == 0) {
+        RaiseException(EXCEPTION_STACK_OVERFLOW, 0, 0, nullptr);
     } else if (std::strcmp(scenario, "overflow") == 0) {
         std::printf("%d\n", Recurse(0));
     } else if (std::strcmp(scenario, "vanished") == 0) {

@@ -10,6 +10,16 @@ e2e_display "$prefix"
 e2e_window_manager
 caption='例外エラー情報'
 texts() { python3 "$here/msgbox_texts.py" "$1" 2>/dev/null; }
+# The read of address 0 is an access violation and the idiv by 0 a division
+# by zero, except where Wine runs under qemu's user-mode emulation: qemu's
+# signal frame carries no trap number (Wine traces "Got unexpected trap -1"),
+# so Wine takes the fault for an illegal instruction, the division for an
+# invalid floating-point operand, and cannot tell a stack overflow at all
+# (it ends the process itself). The reporter names what the system hands it.
+emulated=0
+grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && emulated=1
+access_code=C0000005 access_name=ページアクセス例外 divide_name=ゼロ除算例外
+[ $emulated = 0 ] || access_code=C000001D access_name=無効命令例外 divide_name='FPU 不正オペランド例外'
 
 # run NAME SCENARIO KEYS...: one key (or "save:PATH") per box, in order;
 # "cut:FILE" empties FILE once the program has mapped it.
@@ -44,12 +54,12 @@ run() {
 
 run access_cancel access n n Escape; status=$?
 [ "$status" -eq 255 ] || e2e_fail "Cancel: exit status $status, not 0xFFFFFFFF"
-[ "$(texts "$artifacts/access_cancel.trace" | grep -c 'ページアクセス例外')" -eq 3 ] || e2e_fail "No twice: not three questions"
-texts "$artifacts/access_cancel.trace" | head -n 1 | grep -qF '▼ プログラム実行中に以下の例外エラーが発生しました。\n    ページアクセス例外\n    CS:EIP = ' \
+[ "$(texts "$artifacts/access_cancel.trace" | grep -c "\\\\n    $access_name\\\\n")" -eq 3 ] || e2e_fail "No twice: not three questions"
+texts "$artifacts/access_cancel.trace" | head -n 1 | grep -qF "▼ プログラム実行中に以下の例外エラーが発生しました。\\n    $access_name\\n    CS:EIP = " \
   || e2e_fail "main question text"
 
 run divide divide Escape
-texts "$artifacts/divide.trace" | grep -q '\\n    ゼロ除算例外\\n' || e2e_fail "division by zero not named"
+texts "$artifacts/divide.trace" | grep -q "\\\\n    $divide_name\\\\n" || e2e_fail "division by zero not named"
 run unknown unknown Escape
 texts "$artifacts/unknown.trace" | grep -q '\\n    無効例外\\n' || e2e_fail "unknown code not named"
 for scenario in int3 raise-breakpoint; do
@@ -65,10 +75,16 @@ run noncontinuable noncontinuable n
 [ "$(texts "$artifacts/noncontinuable.trace" | grep -c '例外エラーが発生しました')" -eq 1 ] \
   || e2e_fail "noncontinuable: not one question"
 grep -q 'went on' "$artifacts/noncontinuable.out" && e2e_fail "noncontinuable: went on"
-# A stack used up is reported from a thread with a stack of its own.
-run overflow overflow Escape; status=$?
-[ "$status" -eq 255 ] || e2e_fail "overflow: exit status $status, not 0xFFFFFFFF"
-texts "$artifacts/overflow.trace" | grep -q '\\n    スタックオーバーフロー例外\\n' || e2e_fail "overflow: not asked"
+# A stack overflow is reported from a thread with a stack of its own: one
+# raised, and (where the system can tell one) a stack really used up.
+overflows=raise-overflow
+[ $emulated = 1 ] || overflows+=" overflow"
+[ $emulated = 0 ] || echo "overflow: only raised here: under qemu, Wine cannot tell a stack overflow from other faults"
+for scenario in $overflows; do
+  run $scenario $scenario Escape; status=$?
+  [ "$status" -eq 255 ] || e2e_fail "$scenario: exit status $status, not 0xFFFFFFFF"
+  texts "$artifacts/$scenario.trace" | grep -q '\\n    スタックオーバーフロー例外\\n' || e2e_fail "$scenario: not asked"
+done
 
 # The memory a register points to faults when read (a view whose file is
 # gone): its dump shows unreadable bytes and the log goes on to its end.
@@ -86,7 +102,7 @@ rm -f "$log"
 run save access y 'save:C:\crash_report.log' n
 [ -f "$log" ] || e2e_fail "no log written"
 texts "$artifacts/save.trace" | tail -n 1 | grep -qx 'ログファイルを保存しました。\\n処理を続行しますか？' || e2e_fail "final question"
-python3 - "$log" "$(head -n 1 "$artifacts/save.out")" <<'PY' || e2e_fail "log contents"
+python3 - "$log" "$(head -n 1 "$artifacts/save.out")" "$access_code" "$access_name" <<'PY' || e2e_fail "log contents"
 # Dump lines hold raw memory bytes, so the log is read as bytes; only the
 # header's text is decoded.
 import re, sys
@@ -97,7 +113,7 @@ def check(ok, what):
     if not ok: sys.exit("log: " + what)
 check(text(0).startswith("モジュール：") and text(0).endswith("crash_report.exe"), "module line")
 check(re.fullmatch(r"例外エラーがスレッド [0-9A-F]{8}H で発生しました。", text(1)) is not None, "thread line")
-check(text(2) == "例外エラーコード：C0000005H" and text(3) == "例外エラーの種類：ページアクセス例外", "code and name")
+check(text(2) == "例外エラーコード：%sH" % sys.argv[3] and text(3) == "例外エラーの種類：" + sys.argv[4], "code and name")
 check(text(8) == "EAX = %s, EBX = 00001234, ECX = %s, EDX = %s" % (regs["EAX"], regs["ECX"], regs["EDX"]), "registers")
 check(text(9).startswith("ESI = %s, EDI = %s, EBP = %s, " % (regs["ESI"], regs["EDI"], regs["EBP"])), "registers")
 LINE = re.compile(rb"(?:[0-9A-F]{8}H|[ A-Z+0-9]{9}) : (?:(?:[0-9A-F]{2}|\?\?) ){16}    [^\x00-\x1f]{16} ", re.S)
