@@ -13,17 +13,23 @@ e2e_display() {
     export DISPLAY
     return
   fi
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    E2E_XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    xdpyinfo >/dev/null 2>&1 && { trap 'kill $E2E_XVFB_PID 2>/dev/null' EXIT; return; }
-    kill "$E2E_XVFB_PID" 2>/dev/null
+  # The server picks a free display itself and names it once it takes
+  # connections: a display found free by its lock file could still be held
+  # by a server on its way out, which answers one query and is gone.
+  local named
+  named=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  E2E_XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$named" ] && break
+    kill -0 $E2E_XVFB_PID 2>/dev/null || break
+    sleep 0.1
   done
-  e2e_fail "no X display could be started"
+  DISPLAY=:$(head -n 1 "$named")
+  rm -f "$named"
+  export DISPLAY
+  [ "$DISPLAY" != : ] && xdpyinfo >/dev/null 2>&1 || { kill $E2E_XVFB_PID 2>/dev/null; e2e_fail "no X display could be started"; }
+  trap 'kill $E2E_XVFB_PID 2>/dev/null' EXIT
 }
 
 # A small window manager on the display, so that windows get the frames and
