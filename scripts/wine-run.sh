@@ -73,7 +73,7 @@ fonts=$(cd "$(dirname "$0")" && pwd)/wine-fonts.reg
       display=
       for n in $(seq 150 250); do
         [ -e "/tmp/.X$n-lock" ] && continue
-        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+        setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset </dev/null >/dev/null 2>&1 9>&- &
         pid=$!
         for _ in $(seq 100); do
           xdpyinfo -display ":$n" >/dev/null 2>&1 && { display=":$n"; break; }

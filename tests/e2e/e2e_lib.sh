@@ -14,11 +14,12 @@ e2e_display() {
     return
   fi
   # The server picks a free display itself and names it once it takes
-  # connections: a display found free by its lock file could still be held
-  # by a server on its way out, which answers one query and is gone.
+  # connections. -noreset: a server resets when its last client leaves, and
+  # refuses connections while it does, so the window manager started just
+  # after a probe like xdpyinfo could find no display.
   local named
   named=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$named" >/dev/null 2>&1 &
   E2E_XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$named" ] && break
@@ -38,17 +39,23 @@ e2e_display() {
 e2e_window_manager() {
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return
   command -v openbox >/dev/null || e2e_fail "openbox is missing (scripts/setup.sh installs it)"
-  local log
+  local log try
   log=$(mktemp)
-  openbox --sm-disable >"$log" 2>&1 &
-  E2E_WM_PID=$!
-  trap 'kill $E2E_WM_PID ${E2E_XVFB_PID:-} 2>/dev/null' EXIT
-  for _ in $(seq 300); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { rm -f "$log"; return; }
-    kill -0 $E2E_WM_PID 2>/dev/null || break
-    sleep 0.1
+  trap 'kill ${E2E_WM_PID:-} ${E2E_XVFB_PID:-} 2>/dev/null' EXIT
+  # Now and then, on a busy machine, a display that has just answered
+  # xdpyinfo turns openbox away ("Failed to open the display"): try again.
+  for try in 1 2 3 4 5; do
+    openbox --sm-disable >"$log" 2>&1 &
+    E2E_WM_PID=$!
+    for _ in $(seq 300); do
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { rm -f "$log"; return; }
+      kill -0 $E2E_WM_PID 2>/dev/null || break
+      sleep 0.1
+    done
+    kill $E2E_WM_PID 2>/dev/null
+    echo "e2e: the window manager did not come up on $DISPLAY (try $try): $(cat "$log")" >&2
+    sleep 1
   done
-  cat "$log" >&2
   e2e_fail "the window manager did not come up on $DISPLAY"
 }
 
