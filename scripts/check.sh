@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The one command: installs what is missing, builds both targets and runs every
-# test (host under AddressSanitizer and UndefinedBehaviorSanitizer, win32 under
-# Wine; natively or under qemu where the kernel runs no 32-bit code), then
-# prints each step's time and one summary line.
+# The one command: installs what is missing, builds the three trees and runs
+# every test, then prints each step's time and one summary line:
+#   native-asan  the host natively on x86-64 under AddressSanitizer,
+#                UndefinedBehaviorSanitizer and LeakSanitizer (the main host run)
+#   host-asan    the host on i386, the 32-bit layouts, under the sanitizers
+#                (natively or under qemu where the kernel runs no 32-bit code)
+#   win32        the product, under Wine
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,11 +25,12 @@ echo "== setup"
 bash scripts/setup.sh || { echo "check: setup failed"; exit 1; }
 i386=$(bash scripts/i386-exec.sh) || { echo "check: 32-bit programs cannot run here"; exit 1; }
 timed setup
+i386_asan_options=${ASAN_OPTIONS:-}
 if [ "$i386" = emulated ]; then
   # LeakSanitizer cannot run under qemu's user-mode emulation (it hangs):
-  # leaks are looked for where 32-bit code runs natively.
-  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
-  echo "check: 32-bit programs run under qemu here; host tests without leak detection"
+  # leaks are looked for in the native run.
+  i386_asan_options=${i386_asan_options:+$i386_asan_options:}detect_leaks=0
+  echo "check: 32-bit programs run under qemu here; i386 host tests without leak detection"
 fi
 
 # Rebuilds on the same machine reuse objects, wherever the clone lies.
@@ -51,10 +55,11 @@ configure_and_build() {  # name toolchain extra-cmake-args...
 
 passed=0
 failed=0
-run_tests() {  # name
+run_tests() {  # name [VAR=value...]: the environment of the run
   local name=$1 log="build/$1.ctest.log"
+  shift
   echo "== test $name"
-  (cd "build/$name" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
+  (cd "build/$name" && env "$@" ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log"
   timed "test $name"
   local total fail
   total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -n 1)
@@ -70,8 +75,13 @@ run_tests() {  # name
 }
 
 mkdir -p build
+if configure_and_build native-asan toolchain-host-x86_64.cmake -DHVB_SANITIZE=ON; then
+  run_tests native-asan ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=1"
+else
+  failed_steps+=("build native-asan"); failed=$((failed + 1))
+fi
 if configure_and_build host-asan toolchain-host-i386.cmake -DHVB_SANITIZE=ON; then
-  run_tests host-asan
+  run_tests host-asan ASAN_OPTIONS="$i386_asan_options"
 else
   failed_steps+=("build host-asan"); failed=$((failed + 1))
 fi

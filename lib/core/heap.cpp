@@ -1,7 +1,8 @@
 // The library heap: chains of page-granular segments carved into blocks with
-// 8-byte headers; see heap_layout.h for the layout. Under AddressSanitizer
+// two-word headers; see heap_layout.h for the layout. Under AddressSanitizer
 // every byte that is not the data of a live block is poisoned, so an overrun
 // of a block is reported although the blocks come from our own pages.
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -37,11 +38,26 @@ const char kInvalidFreeText[] = "無効なポインタを解放しようとし�
 
 constexpr uint32_t RoundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) & ~(unit - 1); }
 
+// The anchor only serves a request that leaves it this much, and a free block
+// is split only when the rest holds this much (header included).
+constexpr uint32_t kSplitReserve = 4 * kHeader;
+// A large request of b bytes gets a segment of (b + kLargeExtra) rounded down
+// to a page: its header, the anchor's reserve and the block's own header.
+constexpr uint32_t kLargeExtra = kPage - 1 + kSegmentHeader + kSplitReserve + kHeader;
+// A large block's size is rounded down to this.
+constexpr uint32_t kLargeGrain = 16;
+static_assert(kLargeGrain % kHeader == 0);
+// An ordinary segment is at least a request's size and this much.
+constexpr uint32_t kSegmentExtra = kSegmentHeader - sizeof(uint32_t);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(kSplitReserve == 32 && kLargeExtra == 0x106F && kSegmentExtra == 68);
+#endif
+
 // The largest segment whose anchor block a 28-bit size can describe. Initial
 // and growth sizes beyond it are refused: recorded as they are, they would
 // overflow into the header's flags, and a growth size that rounds up to 0
 // pages would make every growth a new segment too small to serve.
-constexpr uint32_t kMaxSegment = (kSizeMask + 72) & ~(kPage - 1);
+constexpr uint32_t kMaxSegment = (kSizeMask + kSegmentHeader) & ~(kPage - 1);
 
 // Page-rounded size, or 0 when value is 0 or the rounded size exceeds limit.
 uint32_t SegmentSize(uint32_t value, uint32_t limit) {
@@ -49,7 +65,7 @@ uint32_t SegmentSize(uint32_t value, uint32_t limit) {
     return rounded <= limit ? static_cast<uint32_t>(rounded) : 0;
 }
 
-uint32_t DataSize(uint32_t size) { return size == 0 ? 8 : RoundUp(size, 8); }
+uint32_t DataSize(uint32_t size) { return size == 0 ? kHeader : RoundUp(size, kHeader); }
 
 constexpr uint32_t kUnknownFit = 0xFFFFFFFFu;
 
@@ -61,7 +77,7 @@ HEAP_INTERNAL Segment* NewSegment(uint32_t size, uint32_t growth, uint32_t flags
     while ((pages = plat::PageAllocate(size)) == nullptr) {
         if (plat::AskYesNoCancel(kRetryText, kRetryCaption) != plat::Answer::Yes) return nullptr;
     }
-    HEAP_POISON(static_cast<unsigned char*>(pages) + 64, size - 64);
+    HEAP_POISON(static_cast<unsigned char*>(pages) + offsetof(Segment, anchor), size - offsetof(Segment, anchor));
     auto* seg = static_cast<Segment*>(pages);
     seg->next = nullptr;
     seg->previous = nullptr;
@@ -71,12 +87,12 @@ HEAP_INTERNAL Segment* NewSegment(uint32_t size, uint32_t growth, uint32_t flags
     seg->size = size;
     seg->no_fit_from = kUnknownFit;
     seg->largest_free = 0;
-    seg->anchor.word = (size - 72) | kValid | kAnchor | kLast | kFree;
+    seg->anchor.word = (size - kSegmentHeader) | kValid | kAnchor | kLast | kFree;
     seg->anchor.link = seg;
     seg->anchor.PrevFree() = nullptr;
     seg->anchor.NextFree() = nullptr;
     seg->first_free = &seg->anchor;
-    seg->free_bytes = size - 72;
+    seg->free_bytes = size - kSegmentHeader;
     return seg;
 }
 
@@ -181,10 +197,10 @@ HEAP_INTERNAL bool HeaderValid(const Block* b) {
 // The segment range is checked before the header is read, so a wild address
 // cannot fault.
 HEAP_INTERNAL Block* LiveBlock(Segment* first, const void* address, Segment** segment) {
-    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & 7) != 0) return nullptr;
+    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & (kHeader - 1)) != 0) return nullptr;
     Block* b = Block::FromData(address);
     Segment* seg = FindSegment(first, b);
-    if (seg == nullptr || reinterpret_cast<unsigned char*>(b) < reinterpret_cast<unsigned char*>(&seg->anchor) + 8) {
+    if (seg == nullptr || b <= &seg->anchor) {
         return nullptr;
     }
     if (!HeaderValid(b)) return nullptr;
@@ -199,13 +215,13 @@ HEAP_INTERNAL Block* LiveBlock(Segment* first, const void* address, Segment** se
 HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
     if (node->Is(kLast)) seg->no_fit_from = kUnknownFit;
     const uint32_t d = node->Size();
-    if (!node->Is(kAnchor) && d < b + 32) {
+    if (!node->Is(kAnchor) && d < b + kSplitReserve) {
         ListRemove(node);
         node->word &= ~kFree;
         seg->free_bytes -= d;
         return node;
     }
-    const uint32_t rest = d - b - 8;
+    const uint32_t rest = d - b - kHeader;
     node->word = (node->word & ~kSizeMask) | rest;
     auto* block = reinterpret_cast<Block*>(node->Data() + rest);
     block->word = b | kValid;
@@ -216,7 +232,7 @@ HEAP_INTERNAL Block* Take(Segment* seg, Block* node, uint32_t b) {
     } else {
         block->Next()->link = block;
     }
-    seg->free_bytes -= b + 8;
+    seg->free_bytes -= b + kHeader;
     return block;
 }
 
@@ -231,17 +247,17 @@ HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
     if (b >= seg->no_fit_from || seg->first_free == nullptr) return nullptr;
     Block* anchor = seg->first_free;
     const uint32_t anchor_size = anchor->Size();
-    if (anchor_size >= b + 32) return anchor;
-    if (b + 8 > seg->largest_free) return nullptr;
+    if (anchor_size >= b + kSplitReserve) return anchor;
+    if (b + kHeader > seg->largest_free) return nullptr;
     // The budget check before the anchor always passes: free bytes include
     // the anchor's size.
-    int32_t budget = static_cast<int32_t>(seg->free_bytes) - 32 - static_cast<int32_t>(anchor_size);
+    int32_t budget = static_cast<int32_t>(seg->free_bytes) - static_cast<int32_t>(kSplitReserve + anchor_size);
     uint32_t largest = 0;
     Block* node = anchor->Is(kLast) ? anchor : anchor->NextFree();
     if (node != anchor) {
         for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
             const uint32_t d = node->Size();
-            if (d >= b + 8) return node;
+            if (d >= b + kHeader) return node;
             if (node->Is(kLast)) break;
             if (d > largest) largest = d;
             budget -= static_cast<int32_t>(d);
@@ -252,7 +268,7 @@ HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
     } else if (budget < static_cast<int32_t>(b)) {
         // The free bytes are the sum of the free blocks' sizes, so the
         // budget left tells how much the blocks not walked hold together.
-        const uint32_t rest = static_cast<uint32_t>(budget + 32);
+        const uint32_t rest = static_cast<uint32_t>(budget) + kSplitReserve;
         seg->largest_free = largest > rest ? largest : rest;
     }
     seg->no_fit_from = b;
@@ -260,18 +276,18 @@ HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
 }
 
 // Sizes beyond what a block header can hold are refused.
-constexpr uint32_t kMaxRequest = kSizeMask - 0x1070;
+constexpr uint32_t kMaxRequest = kSizeMask - (kLargeExtra + 1);
 
 HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
     if (size > kMaxRequest) return nullptr;
     uint32_t b = DataSize(size);
     Block* block = nullptr;
     if (size != 0 && b >= first->growth / 2) {
-        Segment* seg = NewSegment((b + 0x106F) & ~(kPage - 1), first->growth, kNoLock);
+        Segment* seg = NewSegment((b + kLargeExtra) & ~(kPage - 1), first->growth, kNoLock);
         if (seg == nullptr) return nullptr;
         Append(first, seg);
         Block* node = &seg->anchor;
-        b = (node->Size() - 32) & ~15u;
+        b = (node->Size() - kSplitReserve) & ~(kLargeGrain - 1);
         block = Take(seg, node, b);
         seg->first_free = nullptr;
     } else {
@@ -284,7 +300,7 @@ HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
             seg = seg->next;
         }
         if (node == nullptr) {
-            const uint32_t want = b + 68 > first->growth ? b + 68 : first->growth;
+            const uint32_t want = b + kSegmentExtra > first->growth ? b + kSegmentExtra : first->growth;
             seg = NewSegment(RoundUp(want, kPage), first->growth, kNoLock);
             if (seg == nullptr) return nullptr;
             InsertAfterFirst(first, seg);
@@ -358,8 +374,8 @@ HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
         // The old header stays behind inside the free block: mark it free so
         // that a second free of the same address is recognised.
         block->word |= kFree;
-        prev->word += block->Size() + 8;
-        seg->free_bytes += block->Size() + 8;
+        prev->word += block->Size() + kHeader;
+        seg->free_bytes += block->Size() + kHeader;
         TakeOverSuccessor(prev, word, word & kLast ? nullptr : block->Next());
         merged = prev;
     } else {
@@ -372,9 +388,9 @@ HEAP_INTERNAL void FreeBlock(Segment* first, Segment* seg, Block* block) {
         Block* next = merged->Next();
         if (next->Is(kFree)) {
             ListRemove(next);
-            seg->free_bytes += 8;
+            seg->free_bytes += kHeader;
             const uint32_t next_word = next->word;
-            merged->word += next->Size() + 8;
+            merged->word += next->Size() + kHeader;
             TakeOverSuccessor(merged, next_word, next_word & kLast ? nullptr : next->Next());
         }
     }
@@ -390,8 +406,8 @@ HEAP_INTERNAL void Dump(Segment* first, int32_t maximum) {
                 if (written >= maximum) return;
                 if (written == 0) plat::DebuggerOutput("HVB の解放されていないメモリブロックがあります\n");
                 char line[128];
-                int n = std::snprintf(line, sizeof line, "block %08XH (%d bytes) :",
-                                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(b->Data())),
+                int n = std::snprintf(line, sizeof line, "block %08" PRIXPTR "H (%d bytes) :",
+                                      reinterpret_cast<uintptr_t>(b->Data()),
                                       static_cast<int>(b->Size()));
                 // Sixteen bytes, but never past the segment's end: a small
                 // last block would otherwise take the line beyond its pages.
@@ -488,7 +504,7 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
     }
     if (d == p) return address;
 
-    const uint32_t reachable = p + (next_free ? next->Size() + 8 : 0);
+    const uint32_t reachable = p + (next_free ? next->Size() + kHeader : 0);
     if (reachable < d) {
         void* moved = Allocate(first, new_size, effective | kNoLock);
         if (moved == nullptr) return nullptr;
@@ -506,7 +522,7 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
     } else {
         ListRemove(next);
         const uint32_t next_word = next->word;
-        block->word += next_size + 8;
+        block->word += next_size + kHeader;
         TakeOverSuccessor(block, next_word, next_word & kLast ? nullptr : next->Next());
         seg->free_bytes -= next_size;
     }
@@ -516,7 +532,7 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
 }
 
 HEAP_INTERNAL int32_t hvbHeapGetLength(HVBHeap, const void* address) {
-    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & 7) != 0) return -1;
+    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & (kHeader - 1)) != 0) return -1;
     const Block* b = Block::FromData(address);
     if (!HeaderValid(b)) return -1;
     return static_cast<int32_t>(b->Size());
@@ -615,9 +631,16 @@ int32_t hvbStackHeapDestroy(HVBStackHeap heap) {
 
 // Every allocation of the program goes through the global heap. The throwing
 // forms may not return null: memory the user chose not to wait for ends the
-// program here rather than in whatever dereferences the null.
+// program here rather than in whatever dereferences the null. Where size_t is
+// wider than a block's size, a larger request fails rather than being cut.
+static void* AllocateGlobal(std::size_t size) {
+    if constexpr (sizeof(std::size_t) > sizeof(uint32_t)) {
+        if (size > UINT32_MAX) return nullptr;
+    }
+    return hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
+}
 static void* AllocateOrDie(std::size_t size) {
-    void* p = hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
+    void* p = AllocateGlobal(size);
     if (p == nullptr) {
         plat::DebugTrace("HVB: out of memory\n");
         std::abort();
@@ -626,12 +649,8 @@ static void* AllocateOrDie(std::size_t size) {
 }
 void* operator new(std::size_t size) { return AllocateOrDie(size); }
 void* operator new[](std::size_t size) { return AllocateOrDie(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return hvbHeapAllocate(nullptr, static_cast<uint32_t>(size), 0);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateGlobal(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateGlobal(size); }
 void operator delete(void* p) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }
 void operator delete[](void* p) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }
 void operator delete(void* p, std::size_t) noexcept { if (p != nullptr) hvbHeapFree(nullptr, p, 0); }

@@ -27,7 +27,9 @@ struct TaskRecord {
     volatile int32_t count;
     GraphicsContext* graphics;
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(TaskRecord) == 8);
+#endif
 
 constexpr uint32_t kGraphicsContextSize = 3120;
 
@@ -85,10 +87,72 @@ void ReleaseGraphicsContext(GraphicsContext* context) { hvbHeapDestroy(context->
 #define HVB_ASM_TYPE(name) ".type " #name ", @function\n"
 #endif
 
-extern "C" void __attribute__((cdecl)) hvb_probe_processor(uint32_t* types);
+extern "C" void HVB_CDECL hvb_probe_processor(uint32_t* types);
 extern "C" const char hvb_probe_resume[];
 extern "C" const char hvb_probe_end[];
 
+#if defined(__x86_64__)
+// The same probe where pointers and the flags register are 64-bit.
+asm(".text\n"
+    ".globl " HVB_ASM_NAME(hvb_probe_processor) "\n"
+    HVB_ASM_TYPE(hvb_probe_processor)
+    HVB_ASM_NAME(hvb_probe_processor) ":\n"
+    "  pushq %rbx\n"
+    "  pushq %rsi\n"
+    "  movq %rdi, %rsi\n"
+    "  movl $0, (%rsi)\n"
+    "  pushfq\n"
+    "  popq %rax\n"
+    "  movq %rax, %rcx\n"
+    "  xorq $0x40000, %rax\n"
+    "  pushq %rax\n"
+    "  popfq\n"
+    "  pushfq\n"
+    "  popq %rax\n"
+    "  pushq %rcx\n"
+    "  popfq\n"
+    "  xorq %rcx, %rax\n"
+    "  testl $0x40000, %eax\n"
+    "  jz 1f\n"
+    "  xorl %eax, %eax\n"
+    "  cpuid\n"
+    "  cmpl $1, %eax\n"
+    "  jb 1f\n"
+    "  movl $1, %eax\n"
+    "  cpuid\n"
+    "  testl $0x800000, %edx\n"
+    "  jz 2f\n"
+    "  pcmpeqd %mm0, %mm0\n"
+    "  movd %mm0, %eax\n"
+    "  emms\n"
+    "  cmpl $0xFFFFFFFF, %eax\n"
+    "  jne 2f\n"
+    "  orl $0x02, (%rsi)\n"
+    "2:\n"
+    "  testl $0x2000000, %edx\n"
+    "  jz 1f\n"
+    "  xorps %xmm0, %xmm0\n"
+    "  xorps %xmm1, %xmm1\n"
+    "  cmpeqps %xmm0, %xmm0\n"
+    "  movhlps %xmm1, %xmm0\n"
+    "  pcmpeqd %mm0, %mm0\n"
+    "  xorl %eax, %eax\n"
+    "  pinsrw $0, %eax, %mm0\n"
+    "  movd %mm0, %eax\n"
+    "  emms\n"
+    "  cmpl $0xFFFF0000, %eax\n"
+    "  jne 1f\n"
+    "  orl $0x08, (%rsi)\n"
+    ".globl " HVB_ASM_NAME(hvb_probe_resume) "\n"
+    HVB_ASM_NAME(hvb_probe_resume) ":\n"
+    "1:\n"
+    "  popq %rsi\n"
+    "  popq %rbx\n"
+    "  ret\n"
+    ".globl " HVB_ASM_NAME(hvb_probe_end) "\n"
+    HVB_ASM_NAME(hvb_probe_end) ":\n");
+
+#else
 asm(".text\n"
     ".globl " HVB_ASM_NAME(hvb_probe_processor) "\n"
     HVB_ASM_TYPE(hvb_probe_processor)
@@ -148,6 +212,7 @@ asm(".text\n"
     "  ret\n"
     ".globl " HVB_ASM_NAME(hvb_probe_end) "\n"
     HVB_ASM_NAME(hvb_probe_end) ":\n");
+#endif
 
 uint32_t DetectProcessorTypes() {
     volatile uint32_t types = 0;

@@ -12,8 +12,6 @@ const char* GetResultText(ResultCode code) {
         "処理は継続中です。",
     };
     if (code >= -1 && code <= 6) return kTexts[code + 1];
-    if ((static_cast<uint32_t>(code) & 0xFFFF0000u) != 0) {
-        return reinterpret_cast<const char*>(static_cast<uintptr_t>(static_cast<uint32_t>(code)));
-    }
+    if ((static_cast<uintptr_t>(code) >> 16) != 0) return reinterpret_cast<const char*>(code);
     return "未知のエラーコードです。";
 }

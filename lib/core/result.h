@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
-using ResultCode = int32_t;
+// As wide as an address, so that a message result holds its text's address
+// whole: 32 bits on the 32-bit builds, 64 on a 64-bit one.
+using ResultCode = intptr_t;
 
 enum : ResultCode {
     ResultSuccess = 0,

@@ -24,7 +24,7 @@ int PageRelease(void* address, uint32_t size);
 // Recursive lock whose storage is laid out inside library structures (the heap
 // keeps one at a fixed offset of its first segment), so its size is fixed.
 struct CriticalSection {
-    alignas(4) unsigned char opaque[24];
+    alignas(sizeof(void*)) unsigned char opaque[24];
 };
 void InitializeCriticalSection(CriticalSection* cs);
 void DeleteCriticalSection(CriticalSection* cs);

@@ -1,17 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#include <sys/resource.h>
+#endif
+
 #include "core/heap_layout.h"
 #include "core/hvb.h"
 #include "heap_walk.h"
 #include "platform/platform.h"
 
+using hvb_heap::kHeader;
+using hvb_heap::kSegmentHeader;
+
 namespace {
+
+// A request's data size: a multiple of the header, at least one header.
+uint32_t Rounded(uint32_t size) { return size == 0 ? kHeader : (size + kHeader - 1) / kHeader * kHeader; }
 
 class Heap : public testing::Test {
 protected:
@@ -36,25 +47,25 @@ TEST_F(Heap, FreshHeapCarvesFromTheEnd) {
     auto* seg = static_cast<hvb_heap::Segment*>(heap_);
     EXPECT_EQ(seg->size, 0x10000u);
     EXPECT_EQ(seg->growth, 0x10000u);
-    EXPECT_EQ(seg->free_bytes, 0x10000u - 72);
+    EXPECT_EQ(seg->free_bytes, 0x10000u - kSegmentHeader);
 
     void* a = hvbHeapAllocate(heap_, 8, 0);
     void* b = hvbHeapAllocate(heap_, 8, 0);
-    EXPECT_EQ(Address(a) % 8, 0u);
-    EXPECT_EQ(Address(a) - Address(b), 16u) << "the second block lies 16 bytes below the first";
-    EXPECT_EQ(Address(a) + 8, Address(heap_) + 0x10000) << "the first block ends the segment";
-    EXPECT_EQ(seg->free_bytes, 0x10000u - 72 - 32);
+    EXPECT_EQ(Address(a) % kHeader, 0u);
+    EXPECT_EQ(Address(a) - Address(b), 2 * kHeader) << "the second block lies one block below the first";
+    EXPECT_EQ(Address(a) + kHeader, Address(heap_) + 0x10000) << "the first block ends the segment";
+    EXPECT_EQ(seg->free_bytes, 0x10000u - kSegmentHeader - 4 * kHeader);
     EXPECT_EQ(CheckHeap(heap_), "");
 }
 
-TEST_F(Heap, SizesRoundToEight) {
+TEST_F(Heap, SizesRoundToTheHeader) {
     void* zero = hvbHeapAllocate(heap_, 0, 0);
     void* other = hvbHeapAllocate(heap_, 0, 0);
     EXPECT_NE(zero, other);
-    EXPECT_EQ(hvbHeapGetLength(heap_, zero), 8);
-    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 1, 0)), 8);
+    EXPECT_EQ(hvbHeapGetLength(heap_, zero), static_cast<int32_t>(kHeader));
+    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 1, 0)), static_cast<int32_t>(kHeader));
     EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 9, 0)), 16);
-    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 100, 0)), 104);
+    EXPECT_EQ(hvbHeapGetLength(heap_, hvbHeapAllocate(heap_, 100, 0)), sizeof(void*) == 4 ? 104 : 112);
 }
 
 TEST_F(Heap, ZeroFlagFillsFromEitherSide) {
@@ -82,13 +93,13 @@ TEST_F(Heap, FreeMergesNeighboursAndCountsTheInnerHeader) {
     const uint32_t before = seg->free_bytes;
     hvbHeapFree(heap_, a, 0);
     hvbHeapFree(heap_, b, 0);
-    EXPECT_EQ(seg->free_bytes, before + 64 + 64 + 8);
+    EXPECT_EQ(seg->free_bytes, before + 64 + 64 + kHeader);
     HeapCensus census;
     ASSERT_EQ(CheckHeap(heap_, &census), "");
     EXPECT_EQ(census.free_blocks, 1);
     hvbHeapFree(heap_, keep, 0);
     hvbHeapFree(heap_, fence, 0);
-    EXPECT_EQ(seg->free_bytes, 0x10000u - 72) << "everything merged back into the anchor";
+    EXPECT_EQ(seg->free_bytes, 0x10000u - kSegmentHeader) << "everything merged back into the anchor";
 }
 
 TEST_F(Heap, InvalidAddressesChangeNothing) {
@@ -99,7 +110,7 @@ TEST_F(Heap, InvalidAddressesChangeNothing) {
     int local = 0;
     hvbHeapFree(heap_, nullptr, 0);
     hvbHeapFree(heap_, static_cast<char*>(p) + 4, 0);
-    hvbHeapFree(heap_, static_cast<char*>(p) + 8, 0);
+    hvbHeapFree(heap_, static_cast<char*>(p) + kHeader, 0);
     hvbHeapFree(heap_, &local, 0);
     hvbHeapFree(heap_, reinterpret_cast<void*>(0x1000), 0);
     EXPECT_EQ(seg->free_bytes, before);
@@ -126,7 +137,7 @@ TEST_F(Heap, InvalidAddressesChangeNothing) {
 
 TEST_F(Heap, LargeRequestsGetASegmentReleasedOnFree) {
     HeapCensus census;
-    void* small = hvbHeapAllocate(heap_, 32760, 0);
+    void* small = hvbHeapAllocate(heap_, 32768 - kHeader, 0);
     ASSERT_EQ(CheckHeap(heap_, &census), "");
     EXPECT_EQ(census.large_segments, 0) << "just below half the growth";
     void* big = hvbHeapAllocate(heap_, 32768, 0);
@@ -161,7 +172,7 @@ TEST_F(Heap, OrdinarySegmentsComeAndGo) {
 TEST_F(Heap, Reallocate) {
     void* fresh = hvbHeapReallocate(heap_, nullptr, 24, 0);
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(hvbHeapGetLength(heap_, fresh), 24);
+    EXPECT_EQ(hvbHeapGetLength(heap_, fresh), static_cast<int32_t>(Rounded(24)));
 
     // Shrinking beside an allocated neighbour keeps the length.
     void* a = hvbHeapAllocate(heap_, 64, 0);
@@ -180,7 +191,7 @@ TEST_F(Heap, Reallocate) {
     hvbHeapFree(heap_, above, 0);
     void* r = hvbHeapReallocate(heap_, p, 100, 0);
     EXPECT_EQ(r, p);
-    EXPECT_EQ(hvbHeapGetLength(heap_, p), 104);
+    EXPECT_EQ(hvbHeapGetLength(heap_, p), static_cast<int32_t>(Rounded(100)));
     ASSERT_EQ(CheckHeap(heap_), "");
     r = hvbHeapReallocate(heap_, p, 200, 0);
     EXPECT_EQ(r, p) << "grows into the free neighbour";
@@ -221,22 +232,23 @@ TEST_F(Heap, DumpListsLiveBlocksUpToTheMaximum) {
     // Blocks are listed in address order: the last one allocated comes first.
     char expected[128];
     auto* last = static_cast<unsigned char*>(blocks.back());
-    int n = std::snprintf(expected, sizeof expected, "block %08XH (24 bytes) :", static_cast<unsigned>(Address(last)));
+    int n = std::snprintf(expected, sizeof expected, "block %08" PRIXPTR "H (%u bytes) :", Address(last), Rounded(24));
     for (int k = 0; k < 16; ++k) n += std::snprintf(expected + n, sizeof expected - n, " %02X", last[k]);
     std::snprintf(expected + n, sizeof expected - n, "\n");
     EXPECT_EQ(out.lines[1], expected);
 
     // A block at the very end of its segment shows only the bytes it has.
     HVBHeap tiny = hvbHeapCreate(0, 0, 0);
-    auto* edge = static_cast<unsigned char*>(hvbHeapAllocate(tiny, 8, 0));
-    std::memset(edge, 0x3C, 8);
+    auto* edge = static_cast<unsigned char*>(hvbHeapAllocate(tiny, kHeader, 0));
+    std::memset(edge, 0x3C, kHeader);
     Captured end;
     plat::SetDebugOutputSink(&Captured::Sink, &end);
     hvbHeapDump(tiny, 100);
     plat::SetDebugOutputSink(nullptr, nullptr);
     ASSERT_EQ(end.lines.size(), 2u);
-    std::snprintf(expected, sizeof expected, "block %08XH (8 bytes) : 3C 3C 3C 3C 3C 3C 3C 3C\n",
-                  static_cast<unsigned>(Address(edge)));
+    n = std::snprintf(expected, sizeof expected, "block %08" PRIXPTR "H (%u bytes) :", Address(edge), kHeader);
+    for (uint32_t k = 0; k < kHeader; ++k) n += std::snprintf(expected + n, sizeof expected - n, " 3C");
+    std::snprintf(expected + n, sizeof expected - n, "\n");
     EXPECT_EQ(end.lines[1], expected);
     hvbHeapDestroy(tiny);
 
@@ -248,6 +260,42 @@ TEST_F(Heap, DumpListsLiveBlocksUpToTheMaximum) {
     EXPECT_TRUE(none.lines.empty()) << "no header without live blocks";
     hvbHeapDestroy(empty);
 }
+
+namespace {
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// Caps the process's address space at what it maps now and 64 MiB more.
+class AddressSpaceCap {
+public:
+    AddressSpaceCap() {
+        getrlimit(RLIMIT_AS, &saved_);
+        rlimit cap = saved_;
+        cap.rlim_cur = MappedBytes() + (64u << 20);
+        setrlimit(RLIMIT_AS, &cap);
+    }
+    ~AddressSpaceCap() { setrlimit(RLIMIT_AS, &saved_); }
+
+private:
+    static rlim_t MappedBytes() {
+        rlim_t total = 0;
+        std::FILE* maps = std::fopen("/proc/self/maps", "r");
+        unsigned long long begin, end;
+        char line[512];
+        while (maps != nullptr && std::fgets(line, sizeof line, maps) != nullptr) {
+            if (std::sscanf(line, "%llx-%llx", &begin, &end) == 2) total += end - begin;
+        }
+        if (maps != nullptr) std::fclose(maps);
+        return total;
+    }
+    rlimit saved_;
+};
+#else
+struct AddressSpaceCap {
+    AddressSpaceCap() {}
+};
+#endif
+
+}  // namespace
 
 TEST(HeapRetry, ExhaustedMemoryAsksUntilTheUserGivesUp) {
     struct Script {
@@ -263,8 +311,11 @@ TEST(HeapRetry, ExhaustedMemoryAsksUntilTheUserGivesUp) {
     };
     // Pages in pieces of the largest segment a heap may have, until the
     // address space holds no more: the next segment of that size must fail.
+    // A 64-bit address space never runs out that way; there the address
+    // space allowed to the process is capped a little above what it uses.
     std::vector<void*> hogs;
     hogs.reserve(64);
+    AddressSpaceCap cap;
     while (hogs.size() < 64) {
         void* hog = plat::PageAllocate(0x10000000u);
         if (hog == nullptr) break;
@@ -319,7 +370,7 @@ TEST(StackHeap, HandsOutSixteenByteStepsAndResetsAtOnce) {
     auto* second = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 1));
     EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % 16, 0u);
     EXPECT_EQ(second - first, 16);
-    EXPECT_EQ(first, static_cast<unsigned char*>(stack) + 32);
+    EXPECT_EQ(first, static_cast<unsigned char*>(stack) + sizeof(hvb_heap::StackBlock));
     // Growth: requests beyond the first block go to new blocks.
     for (int i = 0; i < 10; ++i) {
         auto* big = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 40000));
@@ -340,10 +391,14 @@ TEST(StackHeap, RequestsNearFourGigabytesFailWithoutWrapping) {
     HVBStackHeap stack = hvbStackHeapCreate(0, 0, 0);
     auto* before = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 0x3000));
     ASSERT_NE(before, nullptr);
-    // used + size would wrap to a small number and "fit".
-    EXPECT_EQ(hvbStackHeapAllocate(stack, 0xFFFFDFF0u), nullptr);
+    // used + size would wrap to a small number and "fit". A 32-bit address
+    // space has no room for the block it needs; a 64-bit one gives it one.
+    auto* near = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 0xFFFFDFF0u));
     auto* after = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, 16));
-    EXPECT_EQ(after, before + 0x3000);
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(near, nullptr);
+    }
+    EXPECT_EQ(after, near == nullptr ? before + 0x3000 : near + 0xFFFFDFF0u);
     hvbStackHeapDestroy(stack);
 
     // A growth size that rounds past 4 GiB: refused, not an endless chain of
@@ -359,7 +414,7 @@ TEST(GlobalHeap, NullHandleMeansTheGlobalHeap) {
     void* p = hvbHeapAllocate(nullptr, 40, 0);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(CheckHeap(hvbGetGlobalHeap()), "");
-    EXPECT_EQ(hvbHeapGetLength(nullptr, p), 40);
+    EXPECT_EQ(hvbHeapGetLength(nullptr, p), static_cast<int32_t>(Rounded(40)));
     hvbHeapLock(nullptr);
     hvbHeapLock(nullptr);
     hvbHeapUnlock(nullptr);
@@ -407,7 +462,7 @@ TEST(HeapStress, RandomOperationsAgainstAShadowModel) {
             const uint32_t size = random_size();
             auto* p = static_cast<unsigned char*>(hvbHeapAllocate(heap, size, op == 0 ? HVB_HEAP_ZERO_MEMORY : 0));
             ASSERT_NE(p, nullptr);
-            ASSERT_EQ(reinterpret_cast<uintptr_t>(p) % 8, 0u);
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(p) % kHeader, 0u);
             ASSERT_GE(hvbHeapGetLength(heap, p), static_cast<int32_t>(size));
             if (op == 0) {
                 for (uint32_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0);
@@ -460,8 +515,8 @@ TEST(HeapSanitizer, OverrunsAndStaleUsesAreReported) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            auto* p = static_cast<volatile char*>(hvbHeapAllocate(nullptr, 24, 0));
-            p[24] = 1;
+            auto* p = static_cast<volatile char*>(hvbHeapAllocate(nullptr, 32, 0));
+            p[32] = 1;
         },
         "use-after-poison");
     EXPECT_DEATH(
@@ -533,7 +588,9 @@ TEST(HeapDecisions, SameBlocksAndLayoutAsEver) {
         h = MixPlace(h, heap, slot);
     }
     h = MixBlocks(h, heap);
-    EXPECT_EQ(h, 0x6561da0f7bfc2a8eull) << std::hex << h;
+    // Headers and sizes are in units of two pointers, so the 64-bit heap has a
+    // history of its own.
+    EXPECT_EQ(h, sizeof(void*) == 4 ? 0x6561da0f7bfc2a8eull : 0xb92f9d2faed022b6ull) << std::hex << h;
     EXPECT_EQ(CheckHeap(heap), "");
     hvbHeapDestroy(heap);
 }

@@ -1,6 +1,7 @@
 #include "heap_walk.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 #include "core/heap_layout.h"
@@ -45,13 +46,13 @@ WALK std::string CheckHeap(HVBHeap heap, HeapCensus* census) {
 
         uint32_t free_count = 0;
         uint32_t free_total = 0;
-        uint32_t covered = 64;
+        uint32_t covered = offsetof(Segment, anchor);
         Block* prev_block = nullptr;
         int blocks = 0;
         for (Block* b = &seg->anchor;; b = b->Next()) {
             ++blocks;
             if (!b->Is(kValid)) return Format("segment %p: block %p lacks the valid bit", seg, b);
-            if ((b->Size() & 7) != 0 || b->Size() < 8) return Format("block %p: size %u", b, b->Size());
+            if ((b->Size() & (kHeader - 1)) != 0 || b->Size() < kHeader) return Format("block %p: size %u", b, b->Size());
             if (b == &seg->anchor) {
                 if (!b->Is(kAnchor) || !b->Is(kFree)) return Format("anchor %p: flags %08X", b, b->word);
                 if (b->link != seg) return Format("anchor %p: segment link", b);
@@ -60,7 +61,7 @@ WALK std::string CheckHeap(HVBHeap heap, HeapCensus* census) {
                 if (b->link != prev_block) return Format("block %p: previous-block link", b);
                 if (b->Is(kFree) && prev_block->Is(kFree)) return Format("block %p: two adjacent free blocks", b);
             }
-            covered += 8 + b->Size();
+            covered += kHeader + b->Size();
             if (covered > seg->size) return Format("segment %p: blocks run past the end", seg);
             if (b->Is(kFree)) {
                 if (free_count == sizeof g_free_blocks / sizeof g_free_blocks[0]) return "too many free blocks to check";
@@ -73,7 +74,7 @@ WALK std::string CheckHeap(HVBHeap heap, HeapCensus* census) {
             prev_block = b;
             if (b->Is(kLast)) break;
         }
-        if (seg->size - covered >= 8) return Format("segment %p: %u bytes after the last block", seg, seg->size - covered);
+        if (seg->size - covered >= kHeader) return Format("segment %p: %u bytes after the last block", seg, seg->size - covered);
         if (free_total != seg->free_bytes) {
             return Format("segment %p: free bytes %u, blocks say %u", seg, seg->free_bytes, free_total);
         }
