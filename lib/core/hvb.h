@@ -1,6 +1,7 @@
 /* The library's exported C interface: the heap family (hvb) and the library
    and task family (zmr). Plain C; every function uses the C calling
-   convention and 32-bit arguments and results. */
+   convention. Sizes, flags, counts and results are 32-bit on every build;
+   handles and addresses are pointers (32-bit in the product). */
 #ifndef HVB_H
 #define HVB_H
 
