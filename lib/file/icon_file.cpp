@@ -114,6 +114,7 @@ ResultCode EWin32IconFile::ReadIconFile(HVBFileObject* source) {
 }
 
 ResultCode EWin32IconFile::AddImage(const void* bytes, uint32_t length, const IconDirectoryEntry* entry) {
+    if (bytes == nullptr && length != 0) return ResultInvalidParameter;
     auto* image = new (std::nothrow) Image;
     if (image == nullptr) return ResultGeneralError;
     void* room = image->Reserve(length);
@@ -128,7 +129,7 @@ ResultCode EWin32IconFile::AddImage(const void* bytes, uint32_t length, const Ic
     if (entry == nullptr) {
         // Fields of the BITMAPINFOHEADER; those the bytes do not reach read as 0.
         uint8_t info[16] = {};
-        std::memcpy(info, bytes, length < sizeof info ? length : sizeof info);
+        if (length != 0) std::memcpy(info, bytes, length < sizeof info ? length : sizeof info);
         built.width = static_cast<uint8_t>(Le32(info + 4));
         built.height = static_cast<uint8_t>(Le32(info + 8));
         const uint32_t bit_count = static_cast<uint32_t>(info[14] | info[15] << 8);

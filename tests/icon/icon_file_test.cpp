@@ -282,6 +282,13 @@ TEST(IconFile, AddImageBuildsTheEntryFromTheBitmapHeader) {
     EXPECT_EQ(read.GetEntry(3)->bytes_in_resource, 100u);
     EXPECT_EQ(read.GetEntry(3)->bit_count, 32);
     EXPECT_EQ(read.GetImageSize(2), 6u);
+    // No bytes at all: an empty image whose header reads as zeros; a null
+    // pointer with a length is refused.
+    ASSERT_EQ(icon.AddImage(nullptr, 0, nullptr), ResultSuccess);
+    EXPECT_EQ(icon.GetEntry(4)->width, 0);
+    EXPECT_EQ(icon.GetEntry(4)->bytes_in_resource, 0u);
+    EXPECT_EQ(icon.AddImage(nullptr, 8, nullptr), ResultInvalidParameter);
+    EXPECT_EQ(icon.GetImageCount(), 5u);
     icon.Clear();
     EXPECT_EQ(icon.GetImageCount(), 0u);
     EXPECT_EQ(icon.GetEntry(0), nullptr);
