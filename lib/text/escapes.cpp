@@ -194,6 +194,10 @@ ResultCode DecodeXmlEntities(EWideString* text) {
     const uint32_t length = text->GetLength();
     EWideString out(HVB_WTEXT(""));
     out.AllocString(length + 1);
+    // Every `&` before one `;` shares it and the blanks before it, so each is
+    // found once: a value of many `&` and few `;` stays linear.
+    uint32_t end = 0;
+    uint32_t name_end = 0;
     uint32_t i = 0;
     while (i < length) {
         uint32_t run = i;
@@ -201,14 +205,17 @@ ResultCode DecodeXmlEntities(EWideString* text) {
         out.Append(in + i, static_cast<int32_t>(run - i));
         i = run;
         if (i >= length) break;
-        uint32_t end = i + 1;
-        while (end < length && in[end] != ';') ++end;
+        if (end <= i) {
+            end = i + 1;
+            while (end < length && in[end] != ';') ++end;
+            name_end = end;
+            while (name_end > i + 1 && static_cast<uint16_t>(in[name_end - 1]) <= 32) --name_end;
+        }
         bool decoded = false;
         if (end < length) {
             uint32_t first = i + 1;
-            uint32_t last = end;
-            while (first < last && static_cast<uint16_t>(in[first]) <= 32) ++first;
-            while (last > first && static_cast<uint16_t>(in[last - 1]) <= 32) --last;
+            while (first < end && static_cast<uint16_t>(in[first]) <= 32) ++first;
+            const uint32_t last = name_end > first ? name_end : first;
             WideChar c = 0;
             if (first < last && in[first] == '#' && first + 1 < last && in[first + 1] >= '0' && in[first + 1] <= '9') {
                 uint32_t value = 0;

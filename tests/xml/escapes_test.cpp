@@ -113,12 +113,24 @@ TEST(Escapes, XmlEntitiesBothWays) {
         {HVB_WTEXT("&#x41;"), HVB_WTEXT("&#x41;")},
         {HVB_WTEXT("&#12a;"), HVB_WTEXT("\x0C")},
         {HVB_WTEXT("&#;"), HVB_WTEXT("&#;")},
+        {HVB_WTEXT("&a &  lt  ;"), HVB_WTEXT("&a <")},  // two names end at one semicolon
+        {HVB_WTEXT("&  ;&amp;"), HVB_WTEXT("&  ;&")},
+        {HVB_WTEXT("&&&gt;&"), HVB_WTEXT("&&>&")},
     };
     for (const auto& c : decode) {
         EWideString s(c.in);
         EXPECT_EQ(DecodeXmlEntities(&s), 0);
         EXPECT_EQ(Utf8(s), Utf8(EWideString(c.out))) << Utf8(EWideString(c.in));
     }
+    // Many `&` before one `;` (a key file can hold such a value): each is
+    // looked at once, where a search from every `&` took minutes.
+    EWideString many;
+    for (int i = 0; i < 200000; ++i) many.AppendChar('&');
+    many.Append(HVB_WTEXT("lt;"));
+    DecodeXmlEntities(&many);
+    ASSERT_EQ(many.GetLength(), 200000u);
+    EXPECT_EQ(many.GetString()[199998], '&');
+    EXPECT_EQ(many.GetString()[199999], '<');
 
     const struct {
         const WideChar* in;
