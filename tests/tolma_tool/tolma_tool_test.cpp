@@ -409,11 +409,11 @@ TEST_F(TolmaTool, ListingsChooseAndReproduce) {
     // A name missing from the directory, or one the archive cannot hold:
     // each is reported and no archive is written.
     const std::string bad =
-        "<file name=\"missing.bin\"/><directory name=\"sub\"><file name=\"gone\"/></directory>"
+        "<file name=\"missing.bin\"/><file name=\"MISSING.BIN\"/><directory name=\"sub\"><file name=\"gone\"/></directory>"
         "<file name=\"..\\\\exact.bin\"/><file name=\"void\"/><directory name=\"empty\"/>";
     WriteFile(Path("bad.xml"), Bytes(bad.begin(), bad.end()));
     EXPECT_EQ(Run({"create", Path("bad.arc"), Path("src"), "--listing", Path("bad.xml")}), 1);
-    for (const char* named : {"'missing.bin'", "'sub\\gone'", "'..\\exact.bin'", "'void' is a file", "'empty' is a dir"})
+    for (const char* named : {"'missing.bin'", "'MISSING.BIN' is named twice", "'sub\\gone'", "'..\\exact.bin'", "'void' is a file", "'empty' is a dir"})
         EXPECT_NE(err.find(named), std::string::npos) << named << "\n" << err;
     EXPECT_EQ(tool::GetPathKind(Path("bad.arc")), tool::PathKind::None);
     EXPECT_EQ(Run({"create", Path("bad.arc"), Path("src"), "--listing", Path("absent.xml")}), 1);

@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -45,16 +46,17 @@ public:
     // reported and counted, and leave the item out.
     void Plan(const TOLMAListingDirectory* directory, const std::string& native_dir, const std::string& prefix,
               int depth, std::vector<Planned>* out) {
+        // Names seen so far in this directory, as the archive compares them.
+        std::unordered_set<std::string> seen;
         for (uint32_t i = 0; i < directory->GetCount(); ++i) {
             const TOLMAListingItem* item = directory->GetAt(i);
             const std::string name = Text(item->name);
             const std::string path = prefix + name;
+            const bool twice = !seen.insert(Folded(name)).second;
             if (const char* why = UnsafeName(name)) {
                 Problem(Quoted(path) + " in the listing: " + why);
                 continue;
             }
-            bool twice = false;
-            for (uint32_t k = 0; k < i && !twice; ++k) twice = FoldedEquals(Text(directory->GetAt(k)->name), name);
             if (twice) {
                 Problem(Quoted(path) + " is named twice in the listing");
                 continue;

@@ -43,6 +43,13 @@ bool FoldedEquals(const std::string& a, const std::string& b) {
     return a.size() == b.size() && EntryNameEquals(a.c_str(), b.c_str());
 }
 
+std::string Folded(std::string name) {
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+    }
+    return name;
+}
+
 bool LiesBelow(const std::string& path, const std::string& dir) {
     // The backslash must start a character: one that ends a double-byte
     // character ends no directory name.

@@ -14,6 +14,8 @@ bool ArchivePathArgument(const std::string& argument, std::string* path);
 
 // Archive paths compared as the archive compares names.
 bool FoldedEquals(const std::string& a, const std::string& b);
+// The spelling all names FoldedEquals to this one share.
+std::string Folded(std::string name);
 // Whether path lies below the directory dir (not dir itself).
 bool LiesBelow(const std::string& path, const std::string& dir);
 
