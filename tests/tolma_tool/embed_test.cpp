@@ -13,8 +13,11 @@
 #include "tool_system.h"
 #include "unicode.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -29,6 +32,14 @@ std::string Quote(const std::string& s) {
     std::string out = "'";
     for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
+#endif
+}
+
+bool HardLink(const std::string& existing, const std::string& link) {
+#if defined(_WIN32)
+    return CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0;
+#else
+    return ::link(existing.c_str(), link.c_str()) == 0;
 #endif
 }
 
@@ -96,7 +107,7 @@ protected:
     }
     void TearDown() override {
         for (const char* name : {"src/big.bin", "src/small.txt", "a.arc", "out.exe", "in_place.exe", "not_pe.exe",
-                                 "stdout.txt", "stderr.txt"}) {
+                                 "alias.exe", "alias.arc", "stdout.txt", "stderr.txt"}) {
             std::string path = Path(name);
             for (char& c : path) c = c == '/' ? kSep : c;
             tool::RemoveFile(path);
@@ -141,6 +152,16 @@ TEST_F(TolmaEmbed, KeepsEveryResourceAndStoresTheArchive) {
         ASSERT_EQ(Tolma({"embed", Path("in_place.exe"), Path("a.arc"), "--output", Path("in_place.exe")}), 0) << err;
         EXPECT_EQ(ReadHostFile(Path("in_place.exe")), ReadHostFile(Path("out.exe")));
     }
+    // Through another name of the same file: the image is still read whole
+    // before the output replaces it, and the archive is never emptied.
+    WriteFile(Path("in_place.exe"), ReadHostFile(probe_));
+    ASSERT_TRUE(HardLink(Path("in_place.exe"), Path("alias.exe")));
+    ASSERT_EQ(Tolma({"embed", Path("in_place.exe"), Path("a.arc"), "-o", Path("alias.exe")}), 0) << err;
+    EXPECT_EQ(ReadHostFile(Path("in_place.exe")), ReadHostFile(Path("out.exe")));
+    ASSERT_TRUE(HardLink(Path("a.arc"), Path("alias.arc")));
+    EXPECT_EQ(Tolma({"embed", probe_, Path("a.arc"), "-o", Path("alias.arc")}), 2);
+    EXPECT_NE(err.find("cannot replace the archive"), std::string::npos) << err;
+    EXPECT_EQ(ReadHostFile(Path("a.arc")), archive);
 
 #if defined(_WIN32)
     // The rewritten program finds its resources as any program does.

@@ -103,8 +103,10 @@ int Embed(const Options& o) {
         Error("embed needs the output file: -o OUT");
         return kExitUsage;
     }
+    // Compared as files, not as names: a link to the archive would be
+    // emptied by the output's creation before the archive is read.
     const std::string out_full = FullPath(o.output);
-    if (out_full == FullPath(archive_path)) {
+    if (out_full == FullPath(archive_path) || tool::SameFile(o.output, archive_path)) {
         Error("the output cannot replace the archive it stores");
         return kExitUsage;
     }
@@ -130,7 +132,7 @@ int Embed(const Options& o) {
     }
     // An image rewritten in place is held as a copy, not as a view of the
     // file being replaced.
-    const bool in_place = out_full == FullPath(image_path);
+    const bool in_place = out_full == FullPath(image_path) || tool::SameFile(o.output, image_path);
     Image image;
     ResultCode r = image.LoadPEImage(&image_file, !in_place);
     if (in_place) image_file.Close();

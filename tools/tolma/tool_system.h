@@ -26,6 +26,9 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryItem>* items);
 PathKind GetPathKind(const std::string& path);
 // Size and last-write time (100 ns units since 1601, UTC) of a file.
 bool GetFileInfo(const std::string& path, uint64_t* size, uint64_t* write_time);
+// Whether both paths name one existing file, through whatever links: the
+// same device and file number (volume and file index on Windows).
+bool SameFile(const std::string& a, const std::string& b);
 // True when the directory exists afterwards.
 bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);

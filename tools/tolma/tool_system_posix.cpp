@@ -59,6 +59,11 @@ bool GetFileInfo(const std::string& path, uint64_t* size, uint64_t* write_time) 
     return true;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool MakeDirectory(const std::string& path) {
     if (mkdir(path.c_str(), 0777) == 0) return true;
     return errno == EEXIST && GetPathKind(path) == PathKind::Directory;
