@@ -114,6 +114,9 @@ private:
     ResourceLeaf* FindPlacedLeaf(const char* type, const char* name, uint16_t language) const;
     // Where the leaf's bytes go in the destination; false when they cannot be written.
     bool SeekToLeafData(const ResourceLeaf* leaf);
+    // Counts the bytes now written for the leaf into the image's checksum and
+    // writes the checksum; false when it cannot be written.
+    bool RecountLeaf(ResourceLeaf* leaf, uint64_t sum, uint32_t length);
 
     // Type nodes, each holding name nodes, each holding language leaves, in
     // the order the resource directory is written.
@@ -121,4 +124,9 @@ private:
     HVBFileObject* writing_destination_ = nullptr;
     // File offset of the written section.
     uint32_t written_section_offset_ = 0;
+    // Where the written image keeps its checksum (0: it carries none), the
+    // sum of every byte written outside the leaves' data, and its length.
+    uint32_t checksum_at_ = 0;
+    uint64_t checksum_sum_ = 0;
+    uint32_t written_length_ = 0;
 };

@@ -17,6 +17,7 @@ const char kDirectoryNotWritten[] = "リソースデータの書き出しに失�
 const char kNotBegun[] = "BeginWritingPEImage 関数が呼び出されていません。";
 const char kLeafNotFound[] = "リソースデータエントリが見つかりません。";
 const char kDataNotWritten[] = "ファイルへの書き出しに失敗しました。";
+const char kOverlay[] = "最後のセクションの後ろに追加データがあります。";
 
 constexpr uint32_t kHighBit = 0x80000000;
 constexpr uint32_t kSectionHeaderSize = 40;
@@ -45,6 +46,7 @@ constexpr uint32_t kMagic = 0;
 constexpr uint32_t kSectionAlignment = 32;
 constexpr uint32_t kFileAlignment = 36;
 constexpr uint32_t kSizeOfImage = 56;
+constexpr uint32_t kCheckSum = 64;
 constexpr uint16_t kMagicPE32Plus = 0x20B;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kSecurityDirectory = 4;
@@ -52,6 +54,22 @@ constexpr uint32_t kSecurityDirectory = 4;
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 bool IsAlignment(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+// The bytes of a file at offset `at` added up as the 16-bit little-endian
+// words the image checksum sums; carries are folded in at the end.
+uint64_t SumWords(const uint8_t* bytes, uint32_t count, uint64_t at) {
+    uint64_t sum = 0;
+    uint32_t i = 0;
+    if (count != 0 && (at & 1) != 0) sum += static_cast<uint64_t>(bytes[i++]) << 8;
+    for (; i + 1 < count; i += 2) sum += bytes[i] | static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (i < count) sum += bytes[i];
+    return sum;
+}
+
+uint32_t Checksum(uint64_t sum, uint32_t file_length) {
+    while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum) + file_length;
+}
 
 WideChar FoldCase(WideChar c) { return c >= 'a' && c <= 'z' ? static_cast<WideChar>(c - 'a' + 'A') : c; }
 
@@ -99,6 +117,9 @@ struct EXEImageFileObject::ResourceLeaf {
     bool placed = false;
     uint32_t data_offset = 0;  // from the section start
     uint32_t placed_size = 0;
+    // What was last written of its data: byte count and word sum.
+    uint32_t written = 0;
+    uint64_t written_sum = 0;
 };
 
 struct EXEImageFileObject::ResourceNode {
@@ -163,6 +184,7 @@ void EXEImageFileObject::DiscardResourceTree() {
     resource_tree_.RemoveAll();
     writing_destination_ = nullptr;
     written_section_offset_ = 0;
+    checksum_at_ = 0;
 }
 
 ResultCode EXEImageFileObject::AddResource(const char* type, const char* name, uint16_t language, uint32_t size) {
@@ -372,12 +394,14 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     // not held in memory is dropped.
     const uint8_t* symbols = nullptr;
     uint32_t symbols_size = 0;
+    uint64_t symbols_end = 0;
     if (const uint32_t at = Le32(new_headers + kPointerToSymbolTable); at >= raw_data) {
         const uint64_t strings = at + kSymbolSize * static_cast<uint64_t>(Le32(new_headers + kNumberOfSymbols));
         const uint8_t* strings_length = ImageBytes(strings, 4);
         if (strings_length != nullptr) {
             const uint32_t length = Le32(strings_length);
             const uint64_t size = strings - at + (length < 4 ? 4 : length);
+            symbols_end = at + size;
             symbols = ImageBytes(at, size);
             if (raw_data + raw_size + size > kLargestFile) symbols = nullptr;
             symbols_size = static_cast<uint32_t>(size);
@@ -408,8 +432,47 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     }
     // A certificate table is a file offset; one behind the old resource data
     // is cut off with it.
+    uint64_t accounted = raw_data + static_cast<uint64_t>(old_raw_size);
     if (uint8_t* entry = directory_entry(kSecurityDirectory)) {
-        if (Le32(entry) >= raw_data) std::memset(entry, 0, 8);
+        if (Le32(entry) >= raw_data) {
+            const uint64_t end = static_cast<uint64_t>(Le32(entry)) + Le32(entry + 4);
+            if (end > accounted) accounted = end;
+            std::memset(entry, 0, 8);
+        }
+    }
+    // Whatever else follows the resource data (a payload appended to the
+    // program, say) would be lost: refused, unless it is only zeros.
+    if (symbols_end > accounted) accounted = symbols_end;
+    if (accounted < image_length_) {
+        const uint8_t* rest = ImageBytes(accounted, image_length_ - accounted);
+        bool zeros = rest != nullptr;
+        for (uint64_t i = 0; zeros && i < image_length_ - accounted; ++i) zeros = rest[i] == 0;
+        if (!zeros) {
+            hvbHeapFree(nullptr, new_headers, 0);
+            hvbHeapFree(nullptr, area, 0);
+            return MessageResult(kOverlay);
+        }
+    }
+
+    // An image that carries a checksum gets the one of what is written, kept
+    // right as the resource data follows.
+    const auto headers_at = static_cast<uint32_t>(optional_offset - kFileHeaderSize);
+    const auto section_at = static_cast<uint32_t>(section_offset);
+    checksum_at_ = 0;
+    written_length_ = static_cast<uint32_t>(raw_data + raw_size + (symbols != nullptr ? symbols_size : 0));
+    if (Le32(new_optional + kCheckSum) != 0) {
+        checksum_at_ = static_cast<uint32_t>(optional_offset + kCheckSum);
+        Put32(new_optional + kCheckSum, 0);
+        uint64_t sum = SumWords(image_, headers_at, 0) + SumWords(new_headers, headers_size, headers_at) +
+                       SumWords(image_ + headers_at + headers_size, section_at - (headers_at + headers_size),
+                                headers_at + headers_size) +
+                       SumWords(new_section, kSectionHeaderSize, section_at) +
+                       SumWords(image_ + section_at + kSectionHeaderSize, raw_data - (section_at + kSectionHeaderSize),
+                                section_at + kSectionHeaderSize) +
+                       SumWords(area, area_size, raw_data);
+        if (symbols != nullptr) sum += SumWords(symbols, symbols_size, raw_data + raw_size);
+        checksum_sum_ = sum;
+        Put32(new_optional + kCheckSum, Checksum(sum, written_length_));
     }
 
     ResultCode result = ResultSuccess;
@@ -422,8 +485,6 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
         destination->SetEndOfFile();
         if (symbols != nullptr && destination->Write(symbols, symbols_size) != symbols_size)
             result = MessageResult(kHeadNotWritten);
-        const auto headers_at = static_cast<uint32_t>(optional_offset - kFileHeaderSize);
-        const auto section_at = static_cast<uint32_t>(section_offset);
         if (destination->Seek(static_cast<int32_t>(headers_at), FromBegin) != headers_at ||
             destination->Write(new_headers, headers_size) != headers_size ||
             destination->Seek(static_cast<int32_t>(section_at), FromBegin) != section_at ||
@@ -440,7 +501,12 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
         auto* type = At<ResourceNode>(resource_tree_, t);
         for (uint32_t n = 0; n < type->children.GetCount(); ++n) {
             auto* name = At<ResourceNode>(type->children, n);
-            for (uint32_t l = 0; l < name->children.GetCount(); ++l) At<ResourceLeaf>(name->children, l)->placed = true;
+            for (uint32_t l = 0; l < name->children.GetCount(); ++l) {
+                auto* leaf = At<ResourceLeaf>(name->children, l);
+                leaf->placed = true;
+                leaf->written = 0;
+                leaf->written_sum = 0;
+            }
         }
     }
     writing_destination_ = destination;
@@ -474,31 +540,59 @@ bool EXEImageFileObject::SeekToLeafData(const ResourceLeaf* leaf) {
     return writing_destination_->Seek(static_cast<int32_t>(target), FromBegin) == target;
 }
 
+bool EXEImageFileObject::RecountLeaf(ResourceLeaf* leaf, uint64_t sum, uint32_t length) {
+    // Bytes a longer earlier write left behind this one are cleared, so that
+    // the leaf holds what was written last and the sum stays exact.
+    if (length < leaf->written) {
+        const uint8_t zeros[256] = {};
+        for (uint32_t due = leaf->written - length; due > 0;) {
+            const uint32_t n = due < sizeof zeros ? due : sizeof zeros;
+            if (writing_destination_->Write(zeros, n) != n) return false;
+            due -= n;
+        }
+    }
+    leaf->written = length;
+    if (checksum_at_ == 0) return true;
+    checksum_sum_ += sum - leaf->written_sum;
+    leaf->written_sum = sum;
+    uint8_t field[4];
+    Put32(field, Checksum(checksum_sum_, written_length_));
+    return writing_destination_->Seek(static_cast<int32_t>(checksum_at_), FromBegin) == checksum_at_ &&
+           writing_destination_->Write(field, 4) == 4;
+}
+
 ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* name, uint16_t language,
                                                  const void* data, uint32_t length) {
     if (writing_destination_ == nullptr) return MessageResult(kNotBegun);
-    const ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);
+    ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);
     if (leaf == nullptr) return MessageResult(kLeafNotFound);
     if (length > leaf->placed_size) length = leaf->placed_size;
     if (!SeekToLeafData(leaf)) return MessageResult(kDataNotWritten);
     if (length != 0 && writing_destination_->Write(data, length) != length) return MessageResult(kDataNotWritten);
+    const uint64_t sum =
+        checksum_at_ != 0 ? SumWords(static_cast<const uint8_t*>(data), length, written_section_offset_ + leaf->data_offset)
+                          : 0;
+    if (!RecountLeaf(leaf, sum, length)) return MessageResult(kDataNotWritten);
     return ResultSuccess;
 }
 
 ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* name, uint16_t language,
                                                  HVBFileObject* source) {
     if (writing_destination_ == nullptr) return MessageResult(kNotBegun);
-    const ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);
+    ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);
     if (leaf == nullptr) return MessageResult(kLeafNotFound);
     if (source == nullptr || !SeekToLeafData(leaf)) return MessageResult(kDataNotWritten);
     uint8_t buffer[4096];
     uint32_t due = leaf->placed_size;
+    uint64_t sum = 0;
     while (due > 0) {
         const uint32_t got = source->Read(buffer, sizeof buffer);
         const uint32_t n = got < due ? got : due;
         if (n != 0 && writing_destination_->Write(buffer, n) != n) return MessageResult(kDataNotWritten);
+        if (checksum_at_ != 0) sum += SumWords(buffer, n, written_section_offset_ + leaf->data_offset + leaf->placed_size - due);
         due -= n;
         if (got < sizeof buffer) break;
     }
+    if (!RecountLeaf(leaf, sum, leaf->placed_size - due)) return MessageResult(kDataNotWritten);
     return ResultSuccess;
 }

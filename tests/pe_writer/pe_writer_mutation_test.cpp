@@ -14,7 +14,7 @@ namespace {
 bool IsWriterResult(ResultCode r) {
     if (IsImageResult(r) || r == ResultGeneralError) return true;
     for (const char* text : {kNoResourceSection, kNotLastSection, kHeadNotWritten, kDirectoryNotWritten, kNotBegun,
-                             kLeafNotFound, kDataNotWritten})
+                             kLeafNotFound, kDataNotWritten, kOverlay})
         if (std::strcmp(GetResultText(r), text) == 0) return true;
     return false;
 }

@@ -15,6 +15,7 @@ constexpr char kDirectoryNotWritten[] = "リソースデータの書き出しに
 constexpr char kNotBegun[] = "BeginWritingPEImage 関数が呼び出されていません。";
 constexpr char kLeafNotFound[] = "リソースデータエントリが見つかりません。";
 constexpr char kDataNotWritten[] = "ファイルへの書き出しに失敗しました。";
+constexpr char kOverlay[] = "最後のセクションの後ろに追加データがあります。";
 
 inline uint32_t Le32At(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;

@@ -59,6 +59,20 @@ std::string Wide(const std::vector<uint8_t>& b, uint32_t at) {
     return s;
 }
 
+// The image checksum as the format documents it: 16-bit words added with
+// the carry folded in after each, the checksum field left out, then the
+// file's length.
+uint32_t ImageChecksum(const std::vector<uint8_t>& b) {
+    const uint32_t field = Le32At(b, 0x3C) + 24 + 64;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 2) {
+        if (i >= field && i < field + 4) continue;
+        sum += b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + static_cast<uint32_t>(b.size());
+}
+
 #ifndef _WIN32
 std::string Shell(const std::string& command) {
     std::string out;
@@ -255,7 +269,13 @@ TEST(PEWriter, RefusalsAndShortWrites) {
     std::vector<uint8_t> below_code = MakeImage(kRsrc, 0x1000);
     PutLe(below_code, kSectionTable + 12, 0x2000);
     PutLe(below_code, kOptionalHeader + 56, 0x3000);
+    std::vector<uint8_t> overlay = plain;
+    overlay.insert(overlay.end(), {'P', 'K', 3, 4});
+    std::vector<uint8_t> padded = plain;
+    padded.resize(plain.size() + 0x200);
     const Case cases[] = {
+        {"bytes after the last section", overlay, 5, 0xFFFFFFFF, kOverlay, 0},
+        {"only zeros after it", padded, 5, 0xFFFFFFFF, nullptr, kRsrc + 0x200},
         {"no resource section", no_rsrc, 5, 0xFFFFFFFF, kNoResourceSection, 0},
         {"another section's data after it", not_last, 5, 0xFFFFFFFF, kNotLastSection, 0},
         {"it would run into the next section in memory", below_code, 0x1000, 0xFFFFFFFF, kNotLastSection, 0},
@@ -273,7 +293,9 @@ TEST(PEWriter, RefusalsAndShortWrites) {
         const ResultCode r = image.BeginWritingPEImage(&out);
         if (c.result == nullptr) {
             EXPECT_EQ(r, ResultSuccess);
-            EXPECT_EQ(Le32At(out.bytes, kOptionalHeader + 56), 0x3000u);  // SizeOfImage as it was
+            if (c.resource_size > 5) {
+                EXPECT_EQ(Le32At(out.bytes, kOptionalHeader + 56), 0x3000u);  // SizeOfImage as it was
+            }
         } else {
             EXPECT_RESULT(r, c.result);
         }
@@ -291,6 +313,56 @@ TEST(PEWriter, RefusalsAndShortWrites) {
     LimitedFile limited(kRsrc + 120 + 20 + 0xE0 + 40 + 2);
     ASSERT_EQ(image.BeginWritingPEImage(&limited), ResultSuccess);
     EXPECT_RESULT(image.WriteResourceData(kRcData, "IDR_ARCHIVE", 0, "ABCDE", 5), kDataNotWritten);
+}
+
+// What may follow the resource section: a symbol table moves behind the new
+// section, a certificate table is cut off with the old one; and a checksum
+// the image carries is the one of the bytes written, whatever is written last.
+TEST(PEWriter, SymbolsCertificatesAndTheChecksum) {
+    std::vector<uint8_t> symbols = MakeImage(kRsrc, kRsrcAddress);
+    const uint32_t end = static_cast<uint32_t>(symbols.size());
+    PutLe(symbols, kPEHeader + 4 + 8, end);
+    PutLe(symbols, kPEHeader + 4 + 12, 2);
+    for (uint32_t i = 0; i < 36; ++i) symbols.push_back(static_cast<uint8_t>(0xA0 + i));
+    const char strings[] = "\x08\0\0\0long";  // the string table: its length, then its text
+    symbols.insert(symbols.end(), strings, strings + 8);
+    std::vector<uint8_t> certificate = MakeImage(kRsrc, kRsrcAddress);
+    PutLe(certificate, kOptionalHeader + 96 + 32, end);
+    PutLe(certificate, kOptionalHeader + 96 + 36, 16);
+    certificate.resize(end + 16, 0x5A);
+    std::vector<uint8_t> summed = MakeImage(kRsrc, kRsrcAddress);
+    PutLe(summed, kOptionalHeader + 64, 0x1234);
+
+    const uint32_t kSize = 1000;  // the new section's raw data: 0x600 bytes
+    std::vector<uint8_t> data(kSize);
+    for (uint32_t i = 0; i < kSize; ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
+    for (const std::vector<uint8_t>* original : {&symbols, &certificate, &summed}) {
+        VectorFile source(modeRead, *original);
+        EXEImageFileObject image;
+        ASSERT_EQ(image.LoadPEImage(&source, false), ResultSuccess);
+        ASSERT_EQ(image.AddResource(kRcData, "IDR_ARCHIVE", 0, kSize), ResultSuccess);
+        VectorFile out;
+        ASSERT_EQ(image.BeginWritingPEImage(&out), ResultSuccess);
+        const std::vector<uint8_t>& b = out.bytes;
+        if (original == &symbols) {
+            ASSERT_EQ(Le32At(b, kPEHeader + 4 + 8), kRsrc + 0x600);
+            EXPECT_EQ(Le32At(b, kPEHeader + 4 + 12), 2u);
+            EXPECT_EQ(std::vector<uint8_t>(b.begin() + kRsrc + 0x600, b.end()),
+                      std::vector<uint8_t>(original->begin() + end, original->end()));
+        } else {
+            EXPECT_EQ(b.size(), kRsrc + 0x600u);
+            EXPECT_EQ(Le32At(b, kOptionalHeader + 96 + 32), 0u);
+            EXPECT_EQ(Le32At(b, kOptionalHeader + 96 + 36), 0u);
+        }
+        // Written whole, then again shorter: what is left is the second.
+        ASSERT_EQ(image.WriteResourceData(kRcData, "IDR_ARCHIVE", 0, data.data(), kSize), ResultSuccess);
+        ASSERT_EQ(image.WriteResourceData(kRcData, "IDR_ARCHIVE", 0, data.data() + 1, 99), ResultSuccess);
+        const uint32_t at = kRsrc + 120;
+        EXPECT_EQ(std::vector<uint8_t>(b.begin() + at, b.begin() + at + 99),
+                  std::vector<uint8_t>(data.begin() + 1, data.begin() + 100));
+        EXPECT_TRUE(std::all_of(b.begin() + at + 99, b.begin() + at + kSize, [](uint8_t c) { return c == 0; }));
+        EXPECT_EQ(Le32At(b, kOptionalHeader + 64), original == &summed ? ImageChecksum(b) : 0u);
+    }
 }
 
 // Real images, each rewritten with every resource it has: objdump and wrestool
@@ -317,6 +389,13 @@ TEST(PEWriterReal, RewrittenImagesListTheSameResources) {
         ASSERT_EQ(image.LoadPEImage(&source, false), ResultSuccess);
         VectorFile out;
         ASSERT_EQ(RewriteWithAllResources(image, &out), ResultSuccess);
+        // objcopy, which made most of these copies, wrote their checksums
+        // (the others carry none): they hold the sum as computed here.
+        const uint32_t checksum_at = Le32At(original, 0x3C) + 24 + 64;
+        if (Le32At(original, checksum_at) != 0) {
+            EXPECT_EQ(Le32At(original, checksum_at), ImageChecksum(original));
+            EXPECT_EQ(Le32At(out.bytes, checksum_at), ImageChecksum(out.bytes));
+        }
 
         std::string objdump;
         for (const std::string& line : Lines(HostPath(TestDataDir() + "/listings/" + sample + ".lst")))
