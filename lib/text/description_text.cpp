@@ -1,7 +1,7 @@
 // The three character encodings of descriptions: Shift_JIS through the
 // system code page, the library's own UTF-8 (16-bit characters, continuation
-// bytes taken as they come) and ISO-2022-JP by way of the code page's
-// double-byte pairs.
+// bytes taken as they come; a surrogate pair is one 4-byte sequence) and
+// ISO-2022-JP by way of the code page's double-byte pairs.
 #include "core/hvb.h"
 #include "platform/codepage.h"
 #include "text/description.h"
@@ -43,10 +43,22 @@ ResultCode DecodeUtf8(const uint8_t* in, uint32_t count, EWideString* out) {
             int follow = 1;
             for (int bit = 5; bit >= 0 && (b >> bit & 1) != 0; --bit) ++follow;
             c = follow < 6 ? b & ((1u << (6 - follow)) - 1) : 0;
-            for (int k = 0; k < follow && i < count; ++k) c = (c << 6 | (in[i++] & 0x3Fu)) & 0xFFFFu;
+            // A whole 4-byte sequence names a character beyond the 16-bit
+            // range: it becomes its surrogate pair. Other lengths keep the
+            // low 16 bits, as they always have.
+            uint32_t full = c;
+            int taken = 0;
+            for (; taken < follow && i < count; ++taken) {
+                full = full << 6 | (in[i] & 0x3Fu);
+                c = (c << 6 | (in[i++] & 0x3Fu)) & 0xFFFFu;
+            }
+            if (follow == 3 && taken == 3 && full >= 0x10000 && full <= 0x10FFFF) {
+                block[n++] = static_cast<WideChar>(0xD800 + ((full - 0x10000) >> 10));
+                c = 0xDC00 + ((full - 0x10000) & 0x3FF);
+            }
         }
         block[n++] = static_cast<WideChar>(c);
-        if (n == sizeof block / sizeof block[0]) {
+        if (n + 1 >= sizeof block / sizeof block[0]) {
             out->Append(block, static_cast<int32_t>(n));
             n = 0;
         }
@@ -124,7 +136,15 @@ ResultCode EncodeUtf8(const WideChar* text, uint32_t length, EStreamBuffer* out)
     uint32_t n = 0;
     for (uint32_t i = 0; i < length; ++i) {
         const uint32_t c = static_cast<uint16_t>(text[i]);
-        if (c < 0x80) {
+        const uint32_t low = i + 1 < length ? static_cast<uint16_t>(text[i + 1]) : 0;
+        if (c >= 0xD800 && c <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+            const uint32_t full = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            o[n++] = static_cast<uint8_t>(0xF0 | full >> 18);
+            o[n++] = static_cast<uint8_t>(0x80 | (full >> 12 & 0x3F));
+            o[n++] = static_cast<uint8_t>(0x80 | (full >> 6 & 0x3F));
+            o[n++] = static_cast<uint8_t>(0x80 | (full & 0x3F));
+            ++i;
+        } else if (c < 0x80) {
             o[n++] = static_cast<uint8_t>(c);
         } else if (c < 0x800) {
             o[n++] = static_cast<uint8_t>(0xC0 | c >> 6);

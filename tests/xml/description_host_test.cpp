@@ -85,11 +85,16 @@ TEST(DescriptionEncodings, Iso2022JpAgainstIconv) {
     EXPECT_TRUE(RunTool("iconv -f UTF-16LE -t ISO-2022-JP", Utf16Le(agreed)) == Encode(agreed, 2));
 }
 
-// The whole BMP but the surrogates through UTF-8, both ways.
+// The whole BMP but the surrogates, and characters of every other plane as
+// surrogate pairs (4-byte sequences), through UTF-8 both ways.
 TEST(DescriptionEncodings, Utf8AgainstIconv) {
     std::u16string all;
     for (uint32_t u = 1; u < 0x10000; ++u) {
         if (u < 0xD800 || u > 0xDFFF) all += static_cast<char16_t>(u);
+    }
+    for (uint32_t u = 0x10000; u <= 0x10FFFF; u += 97) {
+        all += static_cast<char16_t>(0xD800 + ((u - 0x10000) >> 10));
+        all += static_cast<char16_t>(0xDC00 + ((u - 0x10000) & 0x3FF));
     }
     const std::string theirs = RunTool("iconv -f UTF-16LE -t UTF-8", Utf16Le(all));
     EXPECT_TRUE(Encode(all, 1) == theirs);
