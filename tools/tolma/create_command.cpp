@@ -193,7 +193,9 @@ extern const Command kCreateCommand = {
         "                       elements with \"name\", \"encoding\" and \"password\"),\n"
         "                       each file with its own encoding and password; a\n"
         "                       name missing from DIR is an error, and then no\n"
-        "                       archive is written\n"
+        "                       archive is written. Items at the top level in\n"
+        "                       Shift_JIS with backslash escapes, the older form,\n"
+        "                       are read too\n"
         "Names must be expressible in Shift-JIS (code page 932).\n",
     .min_arguments = 2,
     .max_arguments = 2,

@@ -41,10 +41,10 @@ extern const Command kListCommand = {
         "\n"
         "Lists every entry: decoded length, attributes (hexadecimal), encoding,\n"
         "offset of its record, and its path (directories end with a backslash).\n"
-        "  --xml  print the archive's listing instead: an XML description of its\n"
-        "         files (with their encodings) and directories, as Shift_JIS text,\n"
-        "         ready for 'tolma create --listing'; archives keep no passwords,\n"
-        "         so the listing names none\n",
+        "  --xml  print the archive's listing instead: an XML document (UTF-8,\n"
+        "         one \"listing\" element) of its files, with their encodings, and\n"
+        "         directories, ready for 'tolma create --listing'; archives keep\n"
+        "         no passwords, so the listing names none\n",
     .min_arguments = 1,
     .max_arguments = 1,
     .run = List,

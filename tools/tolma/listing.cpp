@@ -12,6 +12,7 @@
 #include "output.h"
 #include "platform/file.h"
 #include "tool_system.h"
+#include "unicode.h"
 
 namespace tolma {
 namespace {
@@ -167,6 +168,78 @@ private:
     std::string archive_path_;
 };
 
+// XML text for an attribute value: the markup characters and control
+// characters as references, the rest in UTF-8.
+std::string Attribute(const EString& ansi) {
+    std::string out;
+    for (const char c : tool::AnsiToUtf8(Text(ansi))) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    out += "&#" + std::to_string(static_cast<unsigned char>(c)) + ";";
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+void WriteItems(const TOLMAListingDirectory& directory, int depth, std::string* xml) {
+    for (uint32_t i = 0; i < directory.GetCount(); ++i) {
+        const TOLMAListingItem* item = directory.GetAt(i);
+        *xml += std::string(static_cast<size_t>(depth), '\t');
+        if (item->IsDirectory()) {
+            *xml += "<directory name=\"" + Attribute(item->name) + "\"";
+            if (item->contents == nullptr || item->contents->GetCount() == 0) {
+                *xml += "/>\r\n";
+                continue;
+            }
+            *xml += ">\r\n";
+            WriteItems(*item->contents, depth + 1, xml);
+            *xml += std::string(static_cast<size_t>(depth), '\t') + "</directory>\r\n";
+            continue;
+        }
+        *xml += "<file name=\"" + Attribute(item->name) + "\"";
+        if (const char* keyword = GetEncodingKeyword(item->encoding)) *xml += std::string(" encoding=\"") + keyword + "\"";
+        *xml += "/>\r\n";
+    }
+}
+
+// The encoding an XML declaration at the start names; Shift_JIS without one.
+int32_t DeclaredEncoding(const std::string& head) {
+    if (head.compare(0, 5, "<?xml") != 0) return EDescription::EncodingShiftJIS;
+    const std::string declaration = head.substr(0, head.find("?>"));
+    const size_t at = declaration.find("encoding=");
+    if (at == std::string::npos || at + 10 > declaration.size()) return EDescription::EncodingShiftJIS;
+    const char quote = declaration[at + 9];
+    const size_t end = declaration.find(quote, at + 10);
+    if (end == std::string::npos) return EDescription::EncodingShiftJIS;
+    return EDescription::GetEncodingCode(declaration.substr(at + 10, end - at - 10).c_str());
+}
+
+// The element a listing written by `list --xml` keeps its items in.
+bool IsListingRoot(const EDescription& top, const EDescription** root) {
+    const EDescription* only = nullptr;
+    for (uint32_t i = 0; i < top.GetChildCount(); ++i) {
+        const EDescription* child = top.GetChildAt(static_cast<int32_t>(i));
+        if (child->GetTag().GetLength() == 0) continue;
+        if (only != nullptr) return false;
+        only = child;
+    }
+    if (only == nullptr || only->GetTag().GetLength() != 7) return false;
+    for (int32_t i = 0; i < 7; ++i) {
+        const WideChar c = only->GetTag().GetAt(i);
+        if ((c >= 'a' && c <= 'z' ? c - 0x20 : c) != "LISTING"[i]) return false;
+    }
+    *root = only;
+    return true;
+}
+
 }  // namespace
 
 int ListAsXml(const Options& o) {
@@ -198,9 +271,12 @@ int ListAsXml(const Options& o) {
         return true;
     };
     walker.Walk("", 0);
-    EMemoryFile text;
-    if (text.Create(65536) != ResultSuccess || listing.WriteListing(&text) != ResultSuccess ||
-        !tool::WriteOut(text.GetBuffer(), text.GetLength())) {
+    // One root element, escaped as XML has it, in UTF-8: what XML tools read,
+    // and what `create --listing` reads back.
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<listing>\r\n";
+    WriteItems(*listing.GetRootDirectory(), 1, &xml);
+    xml += "</listing>\r\n";
+    if (!tool::WriteOut(xml.data(), static_cast<uint32_t>(xml.size()))) {
         Error("cannot write the listing");
         return kExitFailed;
     }
@@ -224,7 +300,28 @@ int CreateFromListing(const Options& o) {
             Error("cannot open " + NativeShown(o.listing));
             return kExitFailed;
         }
-        if (listing.ReadListing(&file) != ResultSuccess) {
+        // The form `list --xml` writes has one "listing" element and XML's
+        // references; the older one, items at the top with backslash
+        // escapes, is still read as it always was.
+        EStreamBuffer bytes;
+        const uint32_t size = file.GetLength();
+        void* room = size != 0 ? bytes.GetWriteBuffer(size) : nullptr;
+        if (size != 0 && (room == nullptr || file.Read(room, size) != size)) {
+            Error("cannot read " + NativeShown(o.listing));
+            return kExitFailed;
+        }
+        bytes.CommitWrite(size);
+        EDescription description;
+        const EDescription* root = nullptr;
+        ResultCode read = description.ReadDescription(
+            &bytes, 0, DeclaredEncoding(std::string(static_cast<const char*>(room), size < 256 ? size : 256)));
+        if (read == ResultSuccess && IsListingRoot(description, &root)) {
+            read = listing.LoadFromDescription(listing.GetRootDirectory(), root);
+        } else {
+            file.Seek(0, FromBegin);
+            read = listing.ReadListing(&file);
+        }
+        if (read != ResultSuccess) {
             Error("cannot read the listing " + NativeShown(o.listing));
             return kExitFailed;
         }
