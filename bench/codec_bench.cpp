@@ -13,6 +13,10 @@
 //                                  1); for instruction counts, where the
 //                                  difference between N and N + 1 passes is
 //                                  the cost of one decode
+//   codec_bench --encode-only[=CODER] [--passes=N] [file...]
+//                                  encodes N times (default 1) and checks the
+//                                  last stream by decoding it; the encoder's
+//                                  counterpart of --decode-only
 //   codec_bench --hash [file...]   per file and coder: size and FNV-1a hash of
 //                                  the coded stream, to show that a change to
 //                                  the coder keeps its output
@@ -196,6 +200,7 @@ bool RunTool(const std::string& tool, const char* level, const std::string& inpu
 int main(int argc, char** argv) {
     zmrInitializeLibrary();
     bool decode_only = false;
+    bool encode_only = false;
     bool hash = false;
     [[maybe_unused]] std::vector<std::string> extra_bzip2;
     Coder only = Coder::Code;
@@ -204,20 +209,22 @@ int main(int argc, char** argv) {
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         const char* arg = argv[first];
-        if (std::strcmp(arg, "--decode-only") == 0) {
-            decode_only = true;
-        } else if (std::strncmp(arg, "--decode-only=", 14) == 0) {
-            decode_only = true;
-            bool known = false;
-            for (const auto& c : kCoders) {
-                if (std::strcmp(arg + 14, c.name) == 0) {
-                    only = c.coder;
-                    known = true;
+        const bool decode = std::strncmp(arg, "--decode-only", 13) == 0;
+        const bool encode = std::strncmp(arg, "--encode-only", 13) == 0;
+        if ((decode || encode) && (arg[13] == '\0' || arg[13] == '=')) {
+            (decode ? decode_only : encode_only) = true;
+            if (arg[13] == '=') {
+                bool known = false;
+                for (const auto& c : kCoders) {
+                    if (std::strcmp(arg + 14, c.name) == 0) {
+                        only = c.coder;
+                        known = true;
+                    }
                 }
-            }
-            if (!known) {
-                std::fprintf(stderr, "unknown coder %s\n", arg + 14);
-                return 1;
+                if (!known) {
+                    std::fprintf(stderr, "unknown coder %s\n", arg + 14);
+                    return 1;
+                }
             }
         } else if (std::strcmp(arg, "--hash") == 0) {
             hash = true;
@@ -261,6 +268,14 @@ int main(int argc, char** argv) {
     const double mib = static_cast<double>(corpus.size()) / (1024.0 * 1024.0);
     Bytes plain(corpus.size());
 
+    if (encode_only) {
+        Bytes coded;
+        for (int i = 0; i < passes; ++i) coded = Encode(only, corpus);
+        const bool ok = Decode(only, coded, &plain) && plain == corpus;
+        std::printf("encoded %zu bytes to %zu %d times: %s\n", corpus.size(), coded.size(), passes,
+                    ok ? "ok" : "MISMATCH");
+        return ok ? 0 : 1;
+    }
     if (decode_only) {
         Bytes coded = Encode(only, corpus);
         bool ok = true;
