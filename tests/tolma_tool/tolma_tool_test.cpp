@@ -2,6 +2,7 @@
 // output and files are checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -189,6 +190,43 @@ TEST_F(TolmaTool, RoundTripEveryEncoding) {
     EXPECT_EQ(Run({"extract", Path("bshf_crypt.arc"), Path("wrong"), "sub/over.bin"}), 1);
     EXPECT_EQ(tool::GetPathKind(Path("wrong") + kSep + "sub" + kSep + "over.bin"), tool::PathKind::None);
 }
+
+#if !defined(_WIN32)
+// The progress line, on a terminal only: through a pseudo-terminal (script)
+// each command redraws one line of files, bytes and rate; redirected, it
+// says nothing but what -v asks for, the names.
+TEST_F(TolmaTool, ProgressOnATerminalOnly) {
+    MakeTree(Path("src"));
+    const std::string archive = Path("a.arc");
+    const struct {
+        std::vector<std::string> arguments;
+        const char* named;
+    } cases[] = {
+        {{"create", archive, Path("src"), "-e", "tolma_code", "-v"}, "big.bin'"},
+        {{"verify", archive, "--verbose"}, "'sub\\over.bin'"},
+        {{"extract", archive, Path("out"), "-v"}, "'sub\\deeper\\big.bin'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0]);
+        ASSERT_EQ(Run(c.arguments), 0) << err;
+        const Bytes redirected = ReadHostFile(Path("stderr.txt"));
+        EXPECT_EQ(std::count(redirected.begin(), redirected.end(), '\r'), 0) << err;
+        EXPECT_NE(err.find(c.named), std::string::npos) << err;
+        std::string command = Quote(tool_);
+        for (const std::string& a : c.arguments) command += " " + (a == "-v" || a == "--verbose" ? "" : Quote(a));
+        if (c.arguments[0] == "extract") command += " --force";
+        ASSERT_EQ(std::system(("script -qfec " + Quote(command) + " /dev/null >" + Quote(Path("tty.txt"))).c_str()), 0);
+        const Bytes raw = ReadHostFile(Path("tty.txt"));
+        const std::string tty(raw.begin(), raw.end());
+        // The first file's line is drawn at once; later ones at most ten
+        // times a second, so which of them show depends on the machine.
+        EXPECT_EQ(tty.find("\r1/"), 0u) << tty;
+        EXPECT_NE(tty.find(" files  0.0/"), std::string::npos) << tty;
+        EXPECT_NE(tty.find(" MiB"), std::string::npos) << tty;
+        EXPECT_EQ(tty.find(c.named), std::string::npos) << "names only with -v";
+    }
+}
+#endif
 
 TEST_F(TolmaTool, ExtractsSelectedPathsAndKeepsExistingFiles) {
     MakeTree(Path("src"));

@@ -30,6 +30,7 @@ struct Options {
     bool force = false;
     bool help = false;
     bool xml = false;
+    bool verbose = false;
     std::string listing;
     bool has_listing = false;
 };

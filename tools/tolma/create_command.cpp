@@ -21,6 +21,7 @@ public:
 
     int failures = 0;
     uint64_t total = 0;
+    uint32_t files = 0;
 
     struct Item {
         std::string native;  // full native path
@@ -65,6 +66,7 @@ public:
                     continue;
                 }
                 total += item.size;
+                ++files;
             }
             uint8_t stamp[8];
             for (int i = 0; i < 8; ++i) stamp[i] = static_cast<uint8_t>(item.time >> (8 * i));
@@ -86,6 +88,7 @@ public:
                 std::vector<Item> children;
                 TOLMAEntryList list;
                 Collect(item.native, &children, &list);
+                progress.SetTotal(total, files);
                 if (archive_.DescendDirectory(item.name.c_str(), &list) != ResultSuccess) {
                     Error("cannot write directory " + NativeShown(item.native));
                     ++failures;
@@ -107,6 +110,7 @@ private:
     }
 
     void StoreFile(const Item& item, Progress& progress) {
+        progress.BeginFile(NativeShown(item.native));
         ERawFile in;
         if (in.Open(item.native.c_str(), modeRead | shareRead) != ResultSuccess) {
             Error("cannot open " + NativeShown(item.native) + "; stored as an empty entry");
@@ -163,7 +167,7 @@ int Create(const Options& o) {
     }
     {
         // Sizes below the top level are known only on the way down.
-        Progress progress(creator.total);
+        Progress progress(creator.total, creator.files, o.verbose);
         creator.Store(items, 0, progress);
     }
     if (archive.Close() != ResultSuccess) {

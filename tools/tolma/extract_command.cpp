@@ -29,14 +29,18 @@ public:
         matched.assign(selections.size(), false);
 
         uint64_t total = 0;
+        uint32_t files = 0;
         if (tool::ErrorIsTerminal()) {
             Walker sizes{archive_, [&](const std::string& path, const TOLMADirectoryEntry& e, int) {
-                             if (!e.IsDirectory() && Selected(path, false)) total += static_cast<uint32_t>(e.length);
+                             if (!e.IsDirectory() && Selected(path, false)) {
+                                 total += static_cast<uint32_t>(e.length);
+                                 ++files;
+                             }
                              return true;
                          }};
             sizes.Walk("", 0);
         }
-        Progress progress(total);
+        Progress progress(total, files, options_.verbose);
         progress_ = &progress;
 
         Walker walker{archive_, nullptr};
@@ -153,6 +157,7 @@ private:
                 Refuse(path, NativeShown(target) + " exists and is not a file");
                 return;
         }
+        progress_->BeginFile(Quoted(path));
         if (archive_.OpenEntry(e.GetName(), password_, 1) != ResultSuccess) {
             Error(Quoted(path) + ": " +
                   (GetEncodingKeyword(e.encoding) == nullptr ? "unknown encoding" : "cannot be opened"));

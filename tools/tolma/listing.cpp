@@ -42,6 +42,7 @@ public:
     int problems = 0;
     int failures = 0;
     uint64_t total = 0;
+    uint32_t files = 0;
 
     // Every item of directory, found below native_dir; problems are
     // reported and counted, and leave the item out.
@@ -101,6 +102,7 @@ public:
                     continue;
                 }
                 total += planned.size;
+                ++files;
             }
             out->push_back(std::move(planned));
         }
@@ -146,6 +148,7 @@ private:
     }
 
     void StoreFile(const Planned& p, Progress& progress) {
+        progress.BeginFile(NativeShown(p.native));
         ERawFile in;
         if (in.Open(p.native.c_str(), modeRead | shareRead) != ResultSuccess) {
             Error("cannot open " + NativeShown(p.native));
@@ -346,7 +349,7 @@ int CreateFromListing(const Options& o) {
     ListingBuilder::Entries(root, &list);
     bool written = archive.Open(&out, &list) == ResultSuccess;
     if (written) {
-        Progress progress(builder.total);
+        Progress progress(builder.total, builder.files, o.verbose);
         builder.Store(root, progress);
     }
     written = archive.Close() == ResultSuccess && written && builder.failures == 0;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "tool_system.h"
 #include "unicode.h"
 
@@ -30,23 +31,58 @@ std::string NativeShown(const std::string& native) {
     return tool::NativeToArchive(native, &archive) ? Quoted(archive) : "'" + native + "'";
 }
 
-Progress::Progress(uint64_t total) : total_(total), shown_(total >= (8u << 20) && tool::ErrorIsTerminal()) {}
+Progress::Progress(uint64_t total_bytes, uint32_t total_files, bool verbose)
+    : total_(total_bytes),
+      files_total_(total_files),
+      verbose_(verbose),
+      shown_(tool::ErrorIsTerminal()),
+      start_ms_(plat::TimeGetTime()) {}
+
+void Progress::SetTotal(uint64_t bytes, uint32_t files) {
+    total_ = bytes;
+    files_total_ = files;
+}
+
+void Progress::BeginFile(const std::string& shown_name) {
+    ++files_;
+    if (verbose_) {
+        Clear();
+        tool::PrintError(shown_name + "\n");
+    }
+    Draw(verbose_);
+}
 
 void Progress::Add(uint64_t bytes) {
     done_ += bytes;
+    Draw(false);
+}
+
+// At most ten times a second, unless the line was just cleared.
+void Progress::Draw(bool now) {
     if (!shown_) return;
-    const int percent = total_ == 0 ? 100 : static_cast<int>(done_ * 100 / total_);
-    if (percent == last_) return;
-    last_ = percent;
-    char line[96];
-    const int filled = percent * 30 / 100;
-    std::snprintf(line, sizeof line, "\r[%-30s] %3d%%  %.1f / %.1f MiB", std::string(filled, '#').c_str(), percent,
-                  done_ / 1048576.0, total_ / 1048576.0);
-    tool::PrintError(line);
+    const uint32_t ms = plat::TimeGetTime();
+    if (!now && drawn_width_ != 0 && ms - drawn_ms_ < 100) return;
+    drawn_ms_ = ms;
+    const double seconds = (ms - start_ms_) / 1000.0;
+    char line[128];
+    int n = std::snprintf(line, sizeof line, "%u/%u files  %.1f/%.1f MiB", files_, files_total_, done_ / 1048576.0,
+                          total_ / 1048576.0);
+    if (seconds >= 0.5 && n > 0) {
+        std::snprintf(line + n, sizeof line - n, "  %.1f MiB/s", done_ / 1048576.0 / seconds);
+    }
+    const std::string text = line;
+    const size_t width = text.size();
+    tool::PrintError("\r" + text + (width < drawn_width_ ? std::string(drawn_width_ - width, ' ') : ""));
+    drawn_width_ = width;
+}
+
+void Progress::Clear() {
+    if (drawn_width_ != 0) tool::PrintError("\r" + std::string(drawn_width_, ' ') + "\r");
+    drawn_width_ = 0;
 }
 
 void Progress::Finish() {
-    if (shown_ && last_ >= 0) tool::PrintError("\r" + std::string(60, ' ') + "\r");
+    Clear();
     shown_ = false;
 }
 

@@ -17,24 +17,38 @@ std::string Quoted(const std::string& archive_text);
 // A name in the system's spelling, quoted like an archive name.
 std::string NativeShown(const std::string& native);
 
-// A bar on standard error for work of at least 8 MiB, when standard error
-// is a terminal; nothing otherwise.
+// One updating line on standard error while files are stored, extracted or
+// checked (files and bytes done of the total, and the rate), when standard
+// error is a terminal; nothing otherwise. Verbose, it names each file on a
+// line of its own as the file begins, terminal or not.
 class Progress {
 public:
-    explicit Progress(uint64_t total);
+    Progress(uint64_t total_bytes, uint32_t total_files, bool verbose);
     ~Progress() { Finish(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
+    // Totals that grow as the work finds more (create walks directories as
+    // it stores them).
+    void SetTotal(uint64_t bytes, uint32_t files);
+    void BeginFile(const std::string& shown_name);
     void Add(uint64_t bytes);
-    // Clears the bar, for good: a message may follow.
+    // Clears the line, for good: a message may follow.
     void Finish();
 
 private:
+    void Draw(bool now);
+    void Clear();
+
     uint64_t total_;
-    uint64_t done_ = 0;
+    uint32_t files_total_;
+    bool verbose_;
     bool shown_;
-    int last_ = -1;
+    uint64_t done_ = 0;
+    uint32_t files_ = 0;
+    uint32_t start_ms_;
+    uint32_t drawn_ms_ = 0;
+    size_t drawn_width_ = 0;
 };
 
 }  // namespace tolma

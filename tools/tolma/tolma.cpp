@@ -35,6 +35,7 @@ const OptionRow kOptionRows[] = {
     {"--help", "-h", &Options::help, nullptr, nullptr},
     {"--pe", nullptr, &Options::pe, nullptr, nullptr},
     {"--force", "-f", &Options::force, nullptr, nullptr},
+    {"--verbose", "-v", &Options::verbose, nullptr, nullptr},
     {"--encoding", "-e", &Options::has_encoding, &Options::encoding, "create"},
     {"--password", "-p", &Options::has_password, &Options::password, nullptr},
     {"--output", "-o", &Options::has_output, &Options::output, "embed"},
@@ -53,6 +54,9 @@ const char kGeneralHelpTail[] =
     "resource; it is recognised by its \"MZ\" header, or named with --pe.\n"
     "Paths inside archives use backslashes; a slash typed on the command line\n"
     "is taken as a backslash.\n"
+    "\n"
+    "create, extract and verify show their progress on one line of standard\n"
+    "error when it is a terminal; -v (--verbose) names each file as it goes.\n"
     "\n"
     "'tolma COMMAND --help' describes each command.\n"
     "\n"

@@ -17,19 +17,24 @@ int Verify(const Options& o) {
     const char* password = PasswordOf(o, &password_text);
 
     uint64_t total = 0;
+    uint32_t count = 0;
     if (tool::ErrorIsTerminal()) {
-        Walker sizes{archive, [&total](const std::string&, const TOLMADirectoryEntry& e, int) {
-                         if (!e.IsDirectory()) total += static_cast<uint32_t>(e.length);
+        Walker sizes{archive, [&](const std::string&, const TOLMADirectoryEntry& e, int) {
+                         if (!e.IsDirectory()) {
+                             total += static_cast<uint32_t>(e.length);
+                             ++count;
+                         }
                          return true;
                      }};
         sizes.Walk("", 0);
     }
-    Progress progress(total);
+    Progress progress(total, count, o.verbose);
     int files = 0, failures = 0;
     Walker walker{archive, nullptr};
     walker.visit = [&](const std::string& path, const TOLMADirectoryEntry& e, int) {
         if (e.IsDirectory()) return true;
         ++files;
+        progress.BeginFile(Quoted(path));
         std::string problem;
         if (archive.OpenEntry(e.GetName(), password, 1) != ResultSuccess)
             problem = GetEncodingKeyword(e.encoding) == nullptr ? "unknown encoding" : "cannot be opened";
