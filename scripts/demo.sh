@@ -3,7 +3,8 @@
 # whose IDR_ARCHIVE resource holds an archive of generated payload for every
 # listed file), damages a demo installation registered in a private Wine
 # prefix (with a private HOME: nothing touches your own desktop), maps the
-# disc to drive D: and runs repair.exe on it. On your display when there is
+# disc to drive D: and runs repair.exe on it (at HVB_DEMO_DPI dots per inch,
+# 96 unless set). On your display when there is
 # one (answer the boxes yourself), otherwise on a private Xvfb display with
 # the boxes answered automatically. Everything lands in demo-out/.
 set -uo pipefail
@@ -32,6 +33,10 @@ repair_env
 
 echo "== demo disc and damaged installation (first run: Wine prepares its prefix)"
 repair_wine wineboot -i >/dev/null 2>&1
+# HVB_DEMO_DPI=144 (say) shows the boxes and the dialog as at 150 % scaling.
+dpi=${HVB_DEMO_DPI:-96}
+repair_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+echo "display:      $dpi DPI"
 repair_disc standard
 repair_map_d "$REPAIR_DISC"
 repair_install

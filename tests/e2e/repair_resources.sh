@@ -18,7 +18,9 @@ done
 wrestool -l "$exe" >"$work/resources.txt" || fail "wrestool cannot read $exe"
 expected="--type=3 --name=1 --language=1041
 --type=5 --name=113 --language=1041
---type=14 --name='MAIN' --language=1041"
+--type=14 --name='MAIN' --language=1041
+--type=16 --name=1 --language=1041
+--type=24 --name=1 --language=1041"
 [ "$(sed 's/ \[.*//' "$work/resources.txt")" = "$expected" ] || { cat "$work/resources.txt"; fail "resource list"; }
 
 # The icon: one 32 x 32 image of 8 bits.
@@ -39,4 +41,20 @@ BEGIN
 END'
 [ "$dialog" = "$expected" ] || { echo "$dialog"; fail "dialog 113"; }
 grep -q '^LANGUAGE 17, 1' "$work/resources.rc" || fail "resources are not in Japanese (1041)"
+
+# The manifest: well-formed, elevated, common controls 6.
+wrestool -x --raw --type=24 --name=1 "$exe" >"$work/manifest.xml" || fail "no manifest"
+xmllint --noout "$work/manifest.xml" || fail "the manifest is not well-formed XML"
+xpath() { xmllint --xpath "string($1)" "$work/manifest.xml"; }
+[ "$(xpath '//*[local-name()="requestedExecutionLevel"]/@level')" = requireAdministrator ] || fail "execution level"
+[ "$(xpath '//*[local-name()="assemblyIdentity"][@name="Microsoft.Windows.Common-Controls"]/@version')" = 6.0.0.0 ] ||
+  fail "common controls 6"
+[ "$(xpath 'count(//*[local-name()="supportedOS"])')" = 5 ] || fail "supported systems"
+
+# The version information: the project's version, Japanese and code page 932.
+version=$(sed -n 's/^project(hvb VERSION \([0-9]*\)\.\([0-9]*\)\.\([0-9]*\).*/\1, \2, \3, 0/p' "$(dirname "$0")/../../CMakeLists.txt")
+info=$(sed -n '/VERSIONINFO/,/^END/p' "$work/resources.rc")
+for line in "FILEVERSION $version" 'BLOCK "041103a4"' '"OriginalFilename", "repair.exe"' 'VALUE "Translation", 0x411, 932'; do
+  grep -qF "$line" <<<"$info" || { echo "$info"; fail "version information lacks: $line"; }
+done
 echo "1 passed, 0 failed"
