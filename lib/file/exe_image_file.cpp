@@ -194,7 +194,7 @@ struct EXEImageFileObject::Walk {
     const ResourceReader* tree;
     const char* filter[2];
     uint32_t language;
-    const char* key[2];
+    ResourceKey key[2];
 };
 
 EXEImageFileObject::~EXEImageFileObject() { Close(); }
@@ -468,7 +468,7 @@ void EXEImageFileObject::CloseResource() {
 ResultCode EXEImageFileObject::EnumResources(const char* type, const char* name, uint32_t language) {
     if (resource_section_ == nullptr) return MessageResult(kNoResourceSection);
     const ResourceReader tree(image_, image_memory_length_, Le32(resource_section_ + kPointerToRawData));
-    Walk walk{&tree, {type, name}, language, {nullptr, nullptr}};
+    Walk walk{&tree, {type, name}, language, {}};
     return EnumLevel(walk, 0, 0);
 }
 
@@ -490,24 +490,30 @@ ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directo
             uint32_t size = 0;
             if (!DataOffset(resource_section_, data_entry.Get(), image_length_, &data_offset, &size))
                 return MessageResult(kBadDataEntry);
-            ResultCode result = OnEnumResource(walk.key[0], walk.key[1], static_cast<uint16_t>(name_field),
-                                               Offset(image_, data_offset), size);
+            ResultCode result = OnEnumResourceKeys(walk.key[0], walk.key[1], static_cast<uint16_t>(name_field),
+                                                   Offset(image_, data_offset), size);
             if (result != ResultSuccess) return result;
             continue;
         }
 
         const char* filter = walk.filter[level];
-        EString narrow;
-        const char* key;
+        EWideString wide;
+        ResourceKey key;
         if (name_field & kHighBit) {
             ResourceBytes units;
             uint32_t units_count = 0;
             if (!tree.Name(name_field & ~kHighBit, &units, &units_count)) return MessageResult(kResourceDataNotFound);
-            narrow = NarrowName(units.Get(), units_count);
-            key = narrow.GetString();
-            if (filter != nullptr && (IsIntResource(filter) || std::strcmp(filter, key) != 0)) continue;
+            wide = HVB_WTEXT("");
+            for (uint32_t u = 0; u < units_count; ++u) wide.AppendChar(static_cast<WideChar>(Le16(units.Get() + 2 * u)));
+            key.text = wide.GetString();
+            key.length = units_count;
+            if (filter != nullptr) {
+                const EString narrow = NarrowName(units.Get(), units_count);
+                if (IsIntResource(filter) || std::strcmp(filter, narrow.GetString()) != 0) continue;
+            }
         } else {
-            key = MakeIntResource(static_cast<uint16_t>(name_field));
+            key.is_id = true;
+            key.id = static_cast<uint16_t>(name_field);
             if (filter != nullptr && (!IsIntResource(filter) || reinterpret_cast<uintptr_t>(filter) != name_field))
                 continue;
         }
@@ -520,6 +526,22 @@ ResultCode EXEImageFileObject::EnumLevel(Walk& walk, int level, uint32_t directo
 
 ResultCode EXEImageFileObject::OnEnumResource(const char*, const char*, uint16_t, const uint8_t*, uint32_t) {
     return ResultSuccess;
+}
+
+ResultCode EXEImageFileObject::OnEnumResourceKeys(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                                  const uint8_t* data, uint32_t size) {
+    EString narrow[2];
+    const char* keys[2];
+    const ResourceKey* given[2] = {&type, &name};
+    for (int i = 0; i < 2; ++i) {
+        if (given[i]->is_id) {
+            keys[i] = MakeIntResource(given[i]->id);
+            continue;
+        }
+        narrow[i] = EString(given[i]->text, static_cast<int32_t>(given[i]->length));
+        keys[i] = narrow[i].GetString();
+    }
+    return OnEnumResource(keys[0], keys[1], language, data, size);
 }
 
 HVBFileObject* EXEImageFileObject::Duplicate() { return nullptr; }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "file/file_object.h"
+#include "platform/codepage.h"
 #include "platform/mapping.h"
 #include "text/ptr_array.h"
 
@@ -17,6 +18,15 @@ inline const char* MakeIntResource(uint16_t id) {
 inline bool IsIntResource(const char* value) { return reinterpret_cast<uintptr_t>(value) <= 0xFFFF; }
 
 enum : uint16_t { RT_RCDATA_ID = 10 };
+
+// A type or name as the resource directory holds it: an identifier, or a
+// string of UTF-16 units (not terminated; "#123" is a string like any other).
+struct ResourceKey {
+    bool is_id = false;
+    uint16_t id = 0;
+    const WideChar* text = nullptr;
+    uint32_t length = 0;
+};
 
 struct ResourceData {
     // Inside the image memory; after OpenPEImageFile only its distance from
@@ -51,6 +61,10 @@ public:
     // Declaring the same resource again replaces its size; 1 when no leaf
     // could be made.
     ResultCode AddResource(const char* type, const char* name, uint16_t language, uint32_t size);
+    // The same by keys as the directory holds them: no name passes through
+    // the code page, so none is merged with another or read as a number.
+    ResultCode AddResource(const ResourceKey& type, const ResourceKey& name, uint16_t language, uint32_t size);
+    bool IsDeclared(const ResourceKey& type, const ResourceKey& name, uint16_t language) const;
     // Writes everything but the resource bytes and gives the destination its
     // final length. The destination must stay open until the last
     // WriteResourceData.
@@ -58,8 +72,12 @@ public:
     // At most the declared size is written.
     ResultCode WriteResourceData(const char* type, const char* name, uint16_t language, const void* data,
                                  uint32_t length);
+    ResultCode WriteResourceData(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                 const void* data, uint32_t length);
     // Copies from the source's current position.
     ResultCode WriteResourceData(const char* type, const char* name, uint16_t language, HVBFileObject* source);
+    ResultCode WriteResourceData(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                 HVBFileObject* source);
 
     HVBFileObject* Duplicate() override;
     uint32_t Read(void* buffer, uint32_t count) override;
@@ -74,6 +92,11 @@ public:
     // string that lives only during the call.
     virtual ResultCode OnEnumResource(const char* type, const char* name, uint16_t language, const uint8_t* data,
                                       uint32_t size);
+    // Called first, with the keys as the directory holds them (valid during
+    // the call); this one passes them on to OnEnumResource in the system
+    // code page.
+    virtual ResultCode OnEnumResourceKeys(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                          const uint8_t* data, uint32_t size);
 
     const uint8_t* GetImage() const { return image_; }
     // Bytes of the image held in memory (all of it after LoadPEImage).
@@ -111,7 +134,8 @@ private:
 
     void DiscardResourceTree();
     // The leaf placed by BeginWritingPEImage for these keys, or null.
-    ResourceLeaf* FindPlacedLeaf(const char* type, const char* name, uint16_t language) const;
+    ResourceLeaf* FindPlacedLeaf(const ResourceKey& type, const ResourceKey& name, uint16_t language) const;
+    ResourceLeaf* FindLeaf(const ResourceKey& type, const ResourceKey& name, uint16_t language) const;
     // Where the leaf's bytes go in the destination; false when they cannot be written.
     bool SeekToLeafData(const ResourceLeaf* leaf);
     // Counts the bytes now written for the leaf into the image's checksum and

@@ -106,6 +106,23 @@ struct Key {
         // A directory string counts its units in 16 bits.
         return n <= 0xFFFF;
     }
+
+    bool Make(const ResourceKey& key) {
+        is_id = key.is_id;
+        id = key.id;
+        text = HVB_WTEXT("");
+        if (!is_id && key.length != 0) text.Append(key.text, static_cast<int32_t>(key.length));
+        return is_id || key.length <= 0xFFFF;
+    }
+
+    ResourceKey View() const {
+        ResourceKey key;
+        key.is_id = is_id;
+        key.id = id;
+        key.text = text.GetString();
+        key.length = text.GetLength();
+        return key;
+    }
 };
 
 }  // namespace
@@ -188,6 +205,17 @@ void EXEImageFileObject::DiscardResourceTree() {
 }
 
 ResultCode EXEImageFileObject::AddResource(const char* type, const char* name, uint16_t language, uint32_t size) {
+    Key keys[2];
+    if (!keys[0].Make(type) || !keys[1].Make(name)) return ResultGeneralError;
+    return AddResource(keys[0].View(), keys[1].View(), language, size);
+}
+
+bool EXEImageFileObject::IsDeclared(const ResourceKey& type, const ResourceKey& name, uint16_t language) const {
+    return FindLeaf(type, name, language) != nullptr;
+}
+
+ResultCode EXEImageFileObject::AddResource(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                           uint32_t size) {
     Key keys[2];
     if (!keys[0].Make(type) || !keys[1].Make(name)) return ResultGeneralError;
 
@@ -514,8 +542,15 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     return ResultSuccess;
 }
 
-EXEImageFileObject::ResourceLeaf* EXEImageFileObject::FindPlacedLeaf(const char* type, const char* name,
+EXEImageFileObject::ResourceLeaf* EXEImageFileObject::FindPlacedLeaf(const ResourceKey& type,
+                                                                     const ResourceKey& name,
                                                                      uint16_t language) const {
+    ResourceLeaf* leaf = FindLeaf(type, name, language);
+    return leaf != nullptr && leaf->placed ? leaf : nullptr;
+}
+
+EXEImageFileObject::ResourceLeaf* EXEImageFileObject::FindLeaf(const ResourceKey& type, const ResourceKey& name,
+                                                               uint16_t language) const {
     Key keys[2];
     if (!keys[0].Make(type) || !keys[1].Make(name)) return nullptr;
     const EPtrArray* level = &resource_tree_;
@@ -530,7 +565,7 @@ EXEImageFileObject::ResourceLeaf* EXEImageFileObject::FindPlacedLeaf(const char*
     }
     for (uint32_t i = 0; i < level->GetCount(); ++i) {
         auto* leaf = At<ResourceLeaf>(*level, i);
-        if (leaf->language == language) return leaf->placed ? leaf : nullptr;
+        if (leaf->language == language) return leaf;
     }
     return nullptr;
 }
@@ -563,6 +598,20 @@ bool EXEImageFileObject::RecountLeaf(ResourceLeaf* leaf, uint64_t sum, uint32_t 
 
 ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* name, uint16_t language,
                                                  const void* data, uint32_t length) {
+    Key keys[2];
+    if (!keys[0].Make(type) || !keys[1].Make(name)) return MessageResult(writing_destination_ ? kLeafNotFound : kNotBegun);
+    return WriteResourceData(keys[0].View(), keys[1].View(), language, data, length);
+}
+
+ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* name, uint16_t language,
+                                                 HVBFileObject* source) {
+    Key keys[2];
+    if (!keys[0].Make(type) || !keys[1].Make(name)) return MessageResult(writing_destination_ ? kLeafNotFound : kNotBegun);
+    return WriteResourceData(keys[0].View(), keys[1].View(), language, source);
+}
+
+ResultCode EXEImageFileObject::WriteResourceData(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                                 const void* data, uint32_t length) {
     if (writing_destination_ == nullptr) return MessageResult(kNotBegun);
     ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);
     if (leaf == nullptr) return MessageResult(kLeafNotFound);
@@ -576,7 +625,7 @@ ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* n
     return ResultSuccess;
 }
 
-ResultCode EXEImageFileObject::WriteResourceData(const char* type, const char* name, uint16_t language,
+ResultCode EXEImageFileObject::WriteResourceData(const ResourceKey& type, const ResourceKey& name, uint16_t language,
                                                  HVBFileObject* source) {
     if (writing_destination_ == nullptr) return MessageResult(kNotBegun);
     ResourceLeaf* leaf = FindPlacedLeaf(type, name, language);

@@ -29,7 +29,7 @@ inline uint32_t Crc32(const uint8_t* data, uint32_t size) {
 }
 
 // "#id" for an identifier, "=text" for a name.
-inline std::string ResourceKey(const char* value) {
+inline std::string KeyText(const char* value) {
     return IsIntResource(value) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(value)) : "=" + std::string(value);
 }
 
@@ -46,7 +46,7 @@ public:
         uint32_t offset = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data) - reinterpret_cast<uintptr_t>(GetImage()));
         // Data is touched only where it lies in memory (a loaded image).
         uint32_t crc = offset + static_cast<uint64_t>(size) <= GetImageMemoryLength() ? Crc32(data, size) : 0;
-        seen.push_back({ResourceKey(type), ResourceKey(name), language, offset, size, crc});
+        seen.push_back({KeyText(type), KeyText(name), language, offset, size, crc});
         return seen.size() == stop_after ? stop_result : ResultSuccess;
     }
     std::vector<EnumeratedResource> seen;

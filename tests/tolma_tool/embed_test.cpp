@@ -123,6 +123,53 @@ protected:
     std::string out, err;
 };
 
+// Every resource of an image with its keys as the directory holds them
+// (names as their UTF-16 units), and its bytes.
+class KeyedResources : public EXEImageFileObject {
+public:
+    struct Resource {
+        bool type_id, name_id;
+        std::u16string type, name;  // the identifier as one unit for an identifier
+        uint16_t language;
+        Bytes bytes;
+    };
+    ResultCode OnEnumResourceKeys(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                  const uint8_t* data, uint32_t size) override {
+        found.push_back({type.is_id, name.is_id, Units(type), Units(name), language, Bytes(data, data + size)});
+        return ResultSuccess;
+    }
+    static std::u16string Units(const ResourceKey& k) {
+        return k.is_id ? std::u16string(1, static_cast<char16_t>(k.id)) : std::u16string(k.text, k.text + k.length);
+    }
+    static ResourceKey Key(bool is_id, const std::u16string& units) {
+        ResourceKey k;
+        k.is_id = is_id;
+        k.id = is_id ? units[0] : 0;
+        k.text = reinterpret_cast<const WideChar*>(units.data());
+        k.length = is_id ? 0 : static_cast<uint32_t>(units.size());
+        return k;
+    }
+    static std::string Listing(const std::vector<Resource>& found) {
+        std::string text;
+        for (const Resource& r : found) {
+            for (const std::u16string* key : {&r.type, &r.name})
+                for (char16_t u : *key) text += std::to_string(u) + ".";
+            text += (r.type_id ? "i" : "s") + std::string(r.name_id ? "i" : "s") + std::to_string(r.language) + "\n";
+        }
+        return text;
+    }
+    std::vector<Resource> found;
+};
+
+std::vector<KeyedResources::Resource> ReadKeyed(const Bytes& image) {
+    VectorFile file(modeRead, image);
+    KeyedResources keyed;
+    EXPECT_EQ(keyed.LoadPEImage(&file, false), ResultSuccess);
+    EXPECT_EQ(keyed.EnumResources(nullptr, nullptr, 0), ResultSuccess);
+    keyed.Close();
+    return keyed.found;
+}
+
 }  // namespace
 
 TEST_F(TolmaEmbed, KeepsEveryResourceAndStoresTheArchive) {
@@ -196,4 +243,32 @@ TEST_F(TolmaEmbed, RefusalsWriteNothing) {
         EXPECT_EQ(tool::GetPathKind(Path("out.exe")), tool::PathKind::None);
     }
     EXPECT_EQ(ReadHostFile(Path("a.arc")).size() > 64, true);
+}
+
+// Names the code page cannot tell apart (two letters it has no form for),
+// and a name that spells a number: each stays the name it was.
+TEST_F(TolmaEmbed, ResourceNamesPassWhole) {
+    const Bytes probe = ReadHostFile(probe_);
+    std::vector<KeyedResources::Resource> found = ReadKeyed(probe);
+    for (const char16_t* extra : {u"\u0101", u"\u0103", u"#123"})
+        found.push_back({true, false, std::u16string(1, char16_t{RT_RCDATA_ID}), extra, 0x411, {'x'}});
+    VectorFile source(modeRead, probe), named;
+    EXEImageFileObject writer;
+    ASSERT_EQ(writer.LoadPEImage(&source, false), ResultSuccess);
+    for (const auto& r : found) {
+        ASSERT_EQ(writer.AddResource(KeyedResources::Key(r.type_id, r.type), KeyedResources::Key(r.name_id, r.name),
+                                     r.language, static_cast<uint32_t>(r.bytes.size())),
+                  ResultSuccess);
+    }
+    ASSERT_EQ(writer.BeginWritingPEImage(&named), ResultSuccess);
+    for (const auto& r : found) {
+        ASSERT_EQ(writer.WriteResourceData(KeyedResources::Key(r.type_id, r.type), KeyedResources::Key(r.name_id, r.name),
+                                           r.language, r.bytes.data(), static_cast<uint32_t>(r.bytes.size())),
+                  ResultSuccess);
+    }
+    WriteFile(Path("in_place.exe"), named.bytes);
+    const std::string before = KeyedResources::Listing(ReadKeyed(named.bytes));
+    ASSERT_EQ(Tolma({"embed", Path("in_place.exe"), Path("a.arc"), "-o", Path("out.exe")}), 0) << err;
+    EXPECT_NE(out.find(std::to_string(found.size() - 1) + " resources kept"), std::string::npos) << out;
+    EXPECT_EQ(KeyedResources::Listing(ReadKeyed(ReadHostFile(Path("out.exe")))), before);
 }

@@ -11,45 +11,67 @@
 #include "output.h"
 #include "platform/file.h"
 #include "tool_system.h"
+#include "unicode.h"
 
 namespace tolma {
 namespace {
 
 const char kArchiveName[] = "IDR_ARCHIVE";
 
-// A resource of the image, its keys kept beyond the enumeration.
+// A type or name of the image kept beyond the enumeration, in UTF-16 as the
+// directory holds it: no name goes through the code page, where two could
+// become one or a name could turn into a number.
+struct KeptKey {
+    bool is_id = false;
+    uint16_t id = 0;
+    tool::WideText text;
+
+    static KeptKey Of(const ResourceKey& key) {
+        KeptKey k;
+        k.is_id = key.is_id;
+        k.id = key.id;
+        if (!key.is_id) k.text.assign(key.text, key.length);
+        return k;
+    }
+    ResourceKey View() const {
+        ResourceKey key;
+        key.is_id = is_id;
+        key.id = id;
+        key.text = text.data();
+        key.length = static_cast<uint32_t>(text.size());
+        return key;
+    }
+    std::string Shown() const {
+        return is_id ? "#" + std::to_string(id) : "\"" + tool::WideToUtf8(text) + "\"";
+    }
+};
+
+// A resource of the image.
 struct Kept {
-    std::string type, name;  // empty for an identifier
-    uint16_t type_id, name_id, language;
+    KeptKey type, name;
+    uint16_t language;
     const uint8_t* data;
     uint32_t size;
-
-    static const char* Key(const std::string& text, uint16_t id) {
-        return text.empty() ? MakeIntResource(id) : text.c_str();
-    }
-    const char* Type() const { return Key(type, type_id); }
-    const char* Name() const { return Key(name, name_id); }
 };
 
 class Image : public EXEImageFileObject {
 public:
-    ResultCode OnEnumResource(const char* type, const char* name, uint16_t language, const uint8_t* data,
-                              uint32_t size) override {
+    ResultCode OnEnumResourceKeys(const ResourceKey& type, const ResourceKey& name, uint16_t language,
+                                  const uint8_t* data, uint32_t size) override {
         // The archive this command stores replaces the one the image had.
-        if (IsIntResource(type) && MakeIntResource(RT_RCDATA_ID) == type && !IsIntResource(name) &&
-            std::string(name) == kArchiveName && language == 0)
+        if (type.is_id && type.id == RT_RCDATA_ID && !name.is_id && language == 0 &&
+            tool::WideText(name.text, name.length) == ArchiveName().text)
             return ResultSuccess;
-        Kept k{"", "", 0, 0, language, data, size};
-        if (IsIntResource(type))
-            k.type_id = static_cast<uint16_t>(reinterpret_cast<uintptr_t>(type));
-        else
-            k.type = type;
-        if (IsIntResource(name))
-            k.name_id = static_cast<uint16_t>(reinterpret_cast<uintptr_t>(name));
-        else
-            k.name = name;
-        kept.push_back(k);
+        kept.push_back(Kept{KeptKey::Of(type), KeptKey::Of(name), language, data, size});
         return ResultSuccess;
+    }
+    static const KeptKey& ArchiveName() {
+        static const KeptKey name = [] {
+            KeptKey k;
+            for (const char* c = kArchiveName; *c != 0; ++c) k.text += static_cast<WideChar>(*c);
+            return k;
+        }();
+        return name;
     }
     std::vector<Kept> kept;
 };
@@ -88,12 +110,27 @@ std::string FullPath(const std::string& path) {
     return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
 }
 
-// Declares every kept resource and the archive.
+KeptKey ArchiveType() {
+    KeptKey k;
+    k.is_id = true;
+    k.id = RT_RCDATA_ID;
+    return k;
+}
+
+// Declares every kept resource and the archive. A declaration that lands on
+// a resource declared already (a directory listing one twice) would lose
+// one of them: refused.
 ResultCode Declare(Image& image, uint32_t archive_size) {
     for (const Kept& k : image.kept) {
-        if (image.AddResource(k.Type(), k.Name(), k.language, k.size) != ResultSuccess) return ResultGeneralError;
+        if (image.IsDeclared(k.type.View(), k.name.View(), k.language)) {
+            Error("the image lists resource " + k.type.Shown() + " " + k.name.Shown() + " language " +
+                  std::to_string(k.language) + " twice");
+            return ResultGeneralError;
+        }
+        if (image.AddResource(k.type.View(), k.name.View(), k.language, k.size) != ResultSuccess)
+            return ResultGeneralError;
     }
-    return image.AddResource(MakeIntResource(RT_RCDATA_ID), kArchiveName, 0, archive_size);
+    return image.AddResource(ArchiveType().View(), Image::ArchiveName().View(), 0, archive_size);
 }
 
 int Embed(const Options& o) {
@@ -153,11 +190,11 @@ int Embed(const Options& o) {
     r = image.BeginWritingPEImage(&out);
     for (size_t i = 0; r == ResultSuccess && i < image.kept.size(); ++i) {
         const Kept& k = image.kept[i];
-        r = image.WriteResourceData(k.Type(), k.Name(), k.language, k.data, k.size);
+        r = image.WriteResourceData(k.type.View(), k.name.View(), k.language, k.data, k.size);
     }
     if (r == ResultSuccess) {
         archive_file.Seek(0, FromBegin);
-        r = image.WriteResourceData(MakeIntResource(RT_RCDATA_ID), kArchiveName, 0, &archive_file);
+        r = image.WriteResourceData(ArchiveType().View(), Image::ArchiveName().View(), 0, &archive_file);
         if (r == ResultSuccess && archive_file.GetPosition() != archive_size) {
             Error(NativeShown(archive_path) + " changed while it was read");
             return kExitFailed;
