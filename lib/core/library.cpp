@@ -91,88 +91,32 @@ extern "C" void HVB_CDECL hvb_probe_processor(uint32_t* types);
 extern "C" const char hvb_probe_resume[];
 extern "C" const char hvb_probe_end[];
 
+// The probe's entry and exit, its flags test and its pointer register, for
+// the word size at hand; the tests between are the same on both.
 #if defined(__x86_64__)
-// The same probe where pointers and the flags register are 64-bit.
-asm(".text\n"
-    ".globl " HVB_ASM_NAME(hvb_probe_processor) "\n"
-    HVB_ASM_TYPE(hvb_probe_processor)
-    HVB_ASM_NAME(hvb_probe_processor) ":\n"
-    "  pushq %rbx\n"
-    "  pushq %rsi\n"
-    "  movq %rdi, %rsi\n"
-    "  movl $0, (%rsi)\n"
-    "  pushfq\n"
-    "  popq %rax\n"
-    "  movq %rax, %rcx\n"
-    "  xorq $0x40000, %rax\n"
-    "  pushq %rax\n"
-    "  popfq\n"
-    "  pushfq\n"
-    "  popq %rax\n"
-    "  pushq %rcx\n"
-    "  popfq\n"
-    "  xorq %rcx, %rax\n"
-    "  testl $0x40000, %eax\n"
-    "  jz 1f\n"
-    "  xorl %eax, %eax\n"
-    "  cpuid\n"
-    "  cmpl $1, %eax\n"
-    "  jb 1f\n"
-    "  movl $1, %eax\n"
-    "  cpuid\n"
-    "  testl $0x800000, %edx\n"
-    "  jz 2f\n"
-    "  pcmpeqd %mm0, %mm0\n"
-    "  movd %mm0, %eax\n"
-    "  emms\n"
-    "  cmpl $0xFFFFFFFF, %eax\n"
-    "  jne 2f\n"
-    "  orl $0x02, (%rsi)\n"
-    "2:\n"
-    "  testl $0x2000000, %edx\n"
-    "  jz 1f\n"
-    "  xorps %xmm0, %xmm0\n"
-    "  xorps %xmm1, %xmm1\n"
-    "  cmpeqps %xmm0, %xmm0\n"
-    "  movhlps %xmm1, %xmm0\n"
-    "  pcmpeqd %mm0, %mm0\n"
-    "  xorl %eax, %eax\n"
-    "  pinsrw $0, %eax, %mm0\n"
-    "  movd %mm0, %eax\n"
-    "  emms\n"
-    "  cmpl $0xFFFF0000, %eax\n"
-    "  jne 1f\n"
-    "  orl $0x08, (%rsi)\n"
-    ".globl " HVB_ASM_NAME(hvb_probe_resume) "\n"
-    HVB_ASM_NAME(hvb_probe_resume) ":\n"
-    "1:\n"
-    "  popq %rsi\n"
-    "  popq %rbx\n"
-    "  ret\n"
-    ".globl " HVB_ASM_NAME(hvb_probe_end) "\n"
-    HVB_ASM_NAME(hvb_probe_end) ":\n");
-
+#define HVB_PROBE_ENTER "  pushq %rbx\n  pushq %rsi\n  movq %rdi, %rsi\n"
+#define HVB_PROBE_TOGGLE_AC \
+    "  pushfq\n  popq %rax\n  movq %rax, %rcx\n  xorq $0x40000, %rax\n  pushq %rax\n  popfq\n" \
+    "  pushfq\n  popq %rax\n  pushq %rcx\n  popfq\n  xorq %rcx, %rax\n"
+#define HVB_PROBE_TYPES "(%rsi)"
+#define HVB_PROBE_LEAVE "  popq %rsi\n  popq %rbx\n  ret\n"
 #else
+#define HVB_PROBE_ENTER "  pushl %ebx\n  pushl %esi\n  movl 12(%esp), %esi\n"
+#define HVB_PROBE_TOGGLE_AC \
+    "  pushfl\n  popl %eax\n  movl %eax, %ecx\n  xorl $0x40000, %eax\n  pushl %eax\n  popfl\n" \
+    "  pushfl\n  popl %eax\n  pushl %ecx\n  popfl\n  xorl %ecx, %eax\n"
+#define HVB_PROBE_TYPES "(%esi)"
+#define HVB_PROBE_LEAVE "  popl %esi\n  popl %ebx\n  ret\n"
+#endif
+
 asm(".text\n"
     ".globl " HVB_ASM_NAME(hvb_probe_processor) "\n"
     HVB_ASM_TYPE(hvb_probe_processor)
     HVB_ASM_NAME(hvb_probe_processor) ":\n"
-    "  pushl %ebx\n"
-    "  pushl %esi\n"
-    "  movl 12(%esp), %esi\n"
-    "  movl $0, (%esi)\n"
+    HVB_PROBE_ENTER
+    "  movl $0, " HVB_PROBE_TYPES "\n"
     // An 80386 cannot toggle the alignment-check flag.
-    "  pushfl\n"
-    "  popl %eax\n"
-    "  movl %eax, %ecx\n"
-    "  xorl $0x40000, %eax\n"
-    "  pushl %eax\n"
-    "  popfl\n"
-    "  pushfl\n"
-    "  popl %eax\n"
-    "  pushl %ecx\n"
-    "  popfl\n"
-    "  xorl %ecx, %eax\n"
+    HVB_PROBE_TOGGLE_AC
     "  testl $0x40000, %eax\n"
     "  jz 1f\n"
     "  xorl %eax, %eax\n"
@@ -188,7 +132,7 @@ asm(".text\n"
     "  emms\n"
     "  cmpl $0xFFFFFFFF, %eax\n"
     "  jne 2f\n"
-    "  orl $0x02, (%esi)\n"
+    "  orl $0x02, " HVB_PROBE_TYPES "\n"
     "2:\n"
     "  testl $0x2000000, %edx\n"
     "  jz 1f\n"
@@ -203,16 +147,13 @@ asm(".text\n"
     "  emms\n"
     "  cmpl $0xFFFF0000, %eax\n"
     "  jne 1f\n"
-    "  orl $0x08, (%esi)\n"
+    "  orl $0x08, " HVB_PROBE_TYPES "\n"
     ".globl " HVB_ASM_NAME(hvb_probe_resume) "\n"
     HVB_ASM_NAME(hvb_probe_resume) ":\n"
     "1:\n"
-    "  popl %esi\n"
-    "  popl %ebx\n"
-    "  ret\n"
+    HVB_PROBE_LEAVE
     ".globl " HVB_ASM_NAME(hvb_probe_end) "\n"
     HVB_ASM_NAME(hvb_probe_end) ":\n");
-#endif
 
 uint32_t DetectProcessorTypes() {
     volatile uint32_t types = 0;
