@@ -75,6 +75,9 @@ void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent)
         child->entries[count++] = SymbolEntry{1, kEscapeSymbol};
         child->total = sum + 1;
         child->entry_count = count;
+        // Absent symbols point past the entries, so that no lookup reads a
+        // position nothing wrote.
+        std::memset(child->positions, 0xFF, sizeof child->positions);
         child->SumGroups();
         for (SubContext& s : child->sub_contexts) s = SubContext{0, -1};
         return;

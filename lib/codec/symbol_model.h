@@ -38,8 +38,9 @@ struct SymbolModel {
     // The counts of entries [16 g, 16 g + 16) below entry_count.
     uint16_t group_sums[kEntryGroups];
     // Per symbol -1..255 (at symbol + 1): its entry, so that a coder finds a
-    // symbol without a walk. Left stale for symbols not in the model, so a
-    // read is confirmed against the entry; other symbols are walked for.
+    // symbol without a walk. May be stale for symbols not in the model
+    // (never unwritten), so a read is confirmed against the entry; other
+    // symbols are walked for.
     uint16_t positions[kModelEntries + 1];
 
     void InitialiseModel();
