@@ -18,6 +18,22 @@
 
 #include "platform/backend.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define HVB_POSIX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HVB_POSIX_ASAN 1
+#endif
+#endif
+#if defined(HVB_POSIX_ASAN)
+#include <sanitizer/asan_interface.h>
+#define HVB_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define HVB_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define HVB_POISON(p, n) ((void)(p), (void)(n))
+#define HVB_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace plat {
 
 #if defined(HVB_FUZZING)
@@ -35,13 +51,108 @@ int PageRelease(void* address, uint32_t) {
     return 1;
 }
 #else
-void* PageAllocate(uint32_t size) {
+// Freed regions are kept for reuse, up to kCacheBytes in all: unmapping
+// flushes the TLB on every processor, and on the heap's mixed load that
+// flush, not the work, was most of the cost of a large block. A region is
+// handed out again only for the same size and is zeroed first, so a caller
+// sees what a fresh mapping would show. Under AddressSanitizer a cached region
+// stays poisoned, so a use after release is still reported although the pages
+// are mapped. HVB_PAGE_CACHE=0 in the environment turns the cache off.
+namespace {
+
+constexpr uint32_t kPageSize = 4096;
+constexpr uint64_t kCacheBytes = 64u << 20;
+constexpr uint32_t kCacheSlots = 256;
+
+struct CachedRegion {
+    void* address;
+    uint32_t size;
+};
+
+// Oldest first; the newest region of a size is taken, as its pages are the
+// likeliest still to be resident and in cache.
+struct PageCache {
+    CriticalSection lock;
+    CachedRegion regions[kCacheSlots];
+    uint32_t count;
+    uint64_t bytes;
+};
+// Zero-initialised storage is a free lock and an empty cache, usable before
+// any constructor runs.
+PageCache g_page_cache;
+
+bool PageCacheEnabled() {
+    static const bool enabled = [] {
+        const char* value = std::getenv("HVB_PAGE_CACHE");
+        return value == nullptr || std::strcmp(value, "0") != 0;
+    }();
+    return enabled;
+}
+
+uint32_t PageRound(uint32_t size) { return (size + kPageSize - 1) & ~(kPageSize - 1); }
+
+void* Map(uint32_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
+int Unmap(const CachedRegion& region) {
+    HVB_UNPOISON(region.address, region.size);
+    return munmap(region.address, region.size) == 0 ? 1 : 0;
+}
+
+void RemoveRegion(uint32_t index) {
+    PageCache& cache = g_page_cache;
+    cache.bytes -= cache.regions[index].size;
+    --cache.count;
+    std::memmove(&cache.regions[index], &cache.regions[index + 1], (cache.count - index) * sizeof(CachedRegion));
+}
+
+}  // namespace
+
+void* PageAllocate(uint32_t size) {
+    const uint32_t rounded = PageRound(size);
+    if (rounded == 0 || rounded > kCacheBytes || !PageCacheEnabled()) return Map(size);
+    PageCache& cache = g_page_cache;
+    void* p = nullptr;
+    EnterCriticalSection(&cache.lock);
+    for (uint32_t i = cache.count; i-- > 0;) {
+        if (cache.regions[i].size == rounded) {
+            p = cache.regions[i].address;
+            RemoveRegion(i);
+            break;
+        }
+    }
+    LeaveCriticalSection(&cache.lock);
+    if (p == nullptr) return Map(size);
+    HVB_UNPOISON(p, rounded);
+    // Cheaper than MADV_DONTNEED, which flushes the TLB as unmapping does.
+    std::memset(p, 0, rounded);
+    return p;
+}
+
 int PageRelease(void* address, uint32_t size) {
-    return munmap(address, size) == 0 ? 1 : 0;
+    const uint32_t rounded = PageRound(size);
+    const CachedRegion region = {address, rounded};
+    if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & (kPageSize - 1)) != 0 || rounded == 0 ||
+        rounded > kCacheBytes || !PageCacheEnabled()) {
+        return munmap(address, size) == 0 ? 1 : 0;
+    }
+    HVB_POISON(address, rounded);
+    // What makes room is unmapped after the lock is left.
+    CachedRegion evicted[kCacheSlots];
+    uint32_t evicted_count = 0;
+    PageCache& cache = g_page_cache;
+    EnterCriticalSection(&cache.lock);
+    while (cache.count == kCacheSlots || cache.bytes + rounded > kCacheBytes) {
+        evicted[evicted_count++] = cache.regions[0];
+        RemoveRegion(0);
+    }
+    cache.regions[cache.count++] = region;
+    cache.bytes += rounded;
+    LeaveCriticalSection(&cache.lock);
+    for (uint32_t i = 0; i < evicted_count; ++i) Unmap(evicted[i]);
+    return 1;
 }
 #endif
 
