@@ -141,12 +141,24 @@ void TOLMAArchive::PopNode() {
 }
 
 void TOLMAArchive::DeleteCoders() {
-    delete code_decoder_;
-    delete cipher_decoder_;
+    auto retire = [](TOLMADecodeContext*& decoder, TOLMADecodeContext*& spare) {
+        if (spare == nullptr) spare = decoder;
+        else delete decoder;
+        decoder = nullptr;
+    };
+    retire(code_decoder_, spare_code_decoder_);
+    retire(cipher_decoder_, spare_cipher_decoder_);
     delete code_encoder_;
     delete cipher_encoder_;
-    code_decoder_ = cipher_decoder_ = nullptr;
     code_encoder_ = cipher_encoder_ = nullptr;
+}
+
+TOLMADecodeContext* TOLMAArchive::TakeDecoder(TOLMADecodeContext*& spare) {
+    TOLMADecodeContext* decoder = spare;
+    spare = nullptr;
+    if (decoder == nullptr) return new TOLMADecodeContext(kDecodeBufferSize);
+    decoder->ResetBitInput();
+    return decoder;
 }
 
 void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) {
@@ -240,6 +252,9 @@ ResultCode TOLMAArchive::Close() {
             }
         }
     }
+    delete spare_code_decoder_;
+    delete spare_cipher_decoder_;
+    spare_code_decoder_ = spare_cipher_decoder_ = nullptr;
     QDXFile::Close();
     const bool failed = writing && write_failed_;
     write_failed_ = false;
@@ -477,12 +492,12 @@ ResultCode TOLMAArchive::OpenEntryForReading(const char* name, const char* passw
     // The cipher reads the record; the code reads what the cipher gives, or
     // the record when there is no cipher.
     if (cipher) {
-        cipher_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
+        cipher_decoder_ = TakeDecoder(spare_cipher_decoder_);
         cipher_decoder_->AttachSourceFile(file_);
         prepared = cipher_decoder_->PrepareShuffleDecryption(password);
     }
     if (code) {
-        code_decoder_ = new TOLMADecodeContext(kDecodeBufferSize);
+        code_decoder_ = TakeDecoder(spare_code_decoder_);
         if (cipher_decoder_ != nullptr) code_decoder_->AttachSourceContext(cipher_decoder_);
         else code_decoder_->AttachSourceFile(file_);
         if (prepared == ResultSuccess) prepared = code_decoder_->PrepareContextTreeDecoding();

@@ -89,6 +89,7 @@ private:
     ResultCode CloseWrittenFile();
     bool ReadStoredChecksum(uint8_t checksum[4]);
     void DeleteCoders();
+    TOLMADecodeContext* TakeDecoder(TOLMADecodeContext*& spare);
     void Fold(const uint8_t* bytes, uint32_t count);
 
     DirectoryNode* current_directory_ = nullptr;
@@ -96,6 +97,10 @@ private:
     TOLMADirectoryEntry* open_entry_ = nullptr;
     TOLMADecodeContext* code_decoder_ = nullptr;
     TOLMADecodeContext* cipher_decoder_ = nullptr;
+    // Decoders an entry has finished with, kept for the next one: preparing a
+    // decoder again in place costs a fraction of making its tables anew.
+    TOLMADecodeContext* spare_code_decoder_ = nullptr;
+    TOLMADecodeContext* spare_cipher_decoder_ = nullptr;
     EMemoryFile* memory_copy_ = nullptr;
     TOLMAEncodeContext* code_encoder_ = nullptr;
     TOLMAEncodeContext* cipher_encoder_ = nullptr;

@@ -23,9 +23,10 @@ int32_t FindNextSeparator(const char* path, int32_t start, const char* separator
 }
 
 int32_t FindLastSeparator(const char* path, const char* separators) {
+    const auto* p = reinterpret_cast<const unsigned char*>(path);
     int32_t last = -1;
-    for (int32_t i = FindNextSeparator(path, 0, separators); path[i] != 0; i = FindNextSeparator(path, i + 1, separators)) {
-        last = i;
+    for (int32_t i = 0; p[i] != 0; i += CharSize(p, i)) {
+        if (std::strchr(separators, p[i]) != nullptr) last = i;
     }
     return last;
 }
