@@ -21,13 +21,13 @@
 #include <vector>
 
 #include "archive/tolma_archive.h"
+#include "bench_clock.h"
 #include "codec/decode_context.h"
 #include "codec/encode_context.h"
 #include "core/hvb.h"
 #include "file/memory_file.h"
 #include "file/raw_file.h"
 #include "platform/file.h"
-#include "bench_clock.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "bench_clock.h"
 #include "core/hvb.h"
-#include "text/description.h"
+#include "xml/description.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "fuzz_target.h"
 #include "platform/codepage.h"
 #include "text/path_scan.h"
-#include "text/stream_wide_string.h"
 #include "text/string.h"
+#include "xml/stream_wide_string.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Bytes as an XML key-assignment description: read into an input filter,
 // saved again and read back.
 #include "fuzz_target.h"
-#include "text/description.h"
 #include "text/stream_buffer.h"
 #include "window/input_filter.h"
+#include "xml/description.h"
 
 HVB_FUZZ_TARGET(key_description) {
     hvb_fuzz::Reader in(data, size);

@@ -2,8 +2,8 @@
 // what was read written out again and read back.
 #include "file/memory_file.h"
 #include "fuzz_target.h"
-#include "text/description.h"
 #include "text/stream_buffer.h"
+#include "xml/description.h"
 
 HVB_FUZZ_TARGET(xml) {
     hvb_fuzz::Reader in(data, size);

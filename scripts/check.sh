@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The one command: installs what is missing, builds the three trees and runs
 # every test, then prints each step's time and one summary line:
+#   layers       every include under lib/ keeps to the floors of lib/floors.txt
 #   native-asan  the host natively on x86-64 under AddressSanitizer,
 #                UndefinedBehaviorSanitizer and LeakSanitizer (the main host run)
 #   host-asan    the host on i386, the 32-bit layouts, under the sanitizers
@@ -21,6 +22,17 @@ timed() {  # name: closes the step that began at step_start
   step_start=$SECONDS
 }
 
+failed_steps=()
+passed=0
+failed=0
+echo "== layers"
+if bash scripts/check_layers.sh; then
+  passed=$((passed + 1))
+else
+  failed_steps+=("layers"); failed=$((failed + 1))
+fi
+timed layers
+
 echo "== setup"
 bash scripts/setup.sh || { echo "check: setup failed"; exit 1; }
 i386=$(bash scripts/i386-exec.sh) || { echo "check: 32-bit programs cannot run here"; exit 1; }
@@ -40,7 +52,6 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
-failed_steps=()
 configure_and_build() {  # name toolchain extra-cmake-args...
   local name=$1 toolchain=$2
   shift 2
@@ -53,8 +64,6 @@ configure_and_build() {  # name toolchain extra-cmake-args...
   return $rc
 }
 
-passed=0
-failed=0
 run_tests() {  # name [VAR=value...]: the environment of the run
   local name=$1 log="build/$1.ctest.log"
   shift

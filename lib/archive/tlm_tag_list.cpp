@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "text/stream_wide_string.h"
+#include "xml/stream_wide_string.h"
 
 namespace {
 

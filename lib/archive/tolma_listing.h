@@ -12,9 +12,9 @@
 
 #include "core/result.h"
 #include "file/file_object.h"
-#include "text/description.h"
 #include "text/ptr_array.h"
 #include "text/string.h"
+#include "xml/description.h"
 
 class TOLMAListingDirectory;
 

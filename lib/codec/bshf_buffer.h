@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "text/object.h"
+#include "core/object.h"
 
 constexpr uint32_t kShuffleBlockSize = 32;
 constexpr uint32_t kShuffleMinimumKey = 32;

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "codec/arithmetic_decode.h"
 #include "codec/bshf_buffer.h"
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
@@ -150,26 +149,6 @@ void TOLMADecodeContext::RestartArithmeticDecoding() {
     code_ = ReadBits(32);
     range_ = 0xFFFF;
     padding_bits_ = 0;
-}
-
-int32_t TOLMADecodeContext::DecodeModelIndex(SymbolModel* model) {
-    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
-    int32_t k = DecodeIndex(regs, model);
-    code_ = regs.code;
-    range_ = regs.range;
-    bit_register_ = regs.word;
-    bit_count_ = regs.bits;
-    return k;
-}
-
-int32_t TOLMADecodeContext::DecodeModelSymbol(SymbolModel* model) {
-    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
-    int32_t symbol = DecodeSymbol(regs, model);
-    code_ = regs.code;
-    range_ = regs.range;
-    bit_register_ = regs.word;
-    bit_count_ = regs.bits;
-    return symbol == kNoSymbol ? kEscapeSymbol : symbol;
 }
 
 // ---- block-shuffle decipherer ----------------------------------------------

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "codec/arithmetic_encode.h"
 #include "codec/bshf_buffer.h"
 #include "codec/copy_search.h"
 #include "codec/huffman_tree.h"
@@ -125,12 +124,6 @@ void TOLMAEncodeContext::StartArithmeticEncoding() {
     range_ = 0xFFFF;
     high_ = 0;
     pending_ = -1;
-}
-
-void TOLMAEncodeContext::EncodeModelIndex(SymbolModel* model, uint32_t index) {
-    uint32_t before = 0;
-    for (uint32_t i = 0; i < index; ++i) before += model->entries[i].count;
-    EncodeModelStep(model, index, before);
 }
 
 int32_t TOLMAEncodeContext::FinishArithmeticEncoding() {

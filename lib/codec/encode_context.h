@@ -9,9 +9,9 @@
 #include <cstdint>
 
 #include "codec/symbol_model.h"
+#include "core/object.h"
 #include "core/result.h"
 #include "file/file_object.h"
-#include "text/object.h"
 
 struct CopySearch;
 struct HuffmanTree;

@@ -8,6 +8,28 @@
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
 
+// ---- one arithmetic step on a model ----------------------------------------
+
+int32_t TOLMADecodeContext::DecodeModelIndex(SymbolModel* model) {
+    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
+    int32_t k = DecodeIndex(regs, model);
+    code_ = regs.code;
+    range_ = regs.range;
+    bit_register_ = regs.word;
+    bit_count_ = regs.bits;
+    return k;
+}
+
+int32_t TOLMADecodeContext::DecodeModelSymbol(SymbolModel* model) {
+    ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
+    int32_t symbol = DecodeSymbol(regs, model);
+    code_ = regs.code;
+    range_ = regs.range;
+    bit_register_ = regs.word;
+    bit_count_ = regs.bits;
+    return symbol == kNoSymbol ? kEscapeSymbol : symbol;
+}
+
 // ---- order-1 arithmetic code -------------------------------------------------
 
 ResultCode TOLMADecodeContext::PrepareOrder1Decoding() {

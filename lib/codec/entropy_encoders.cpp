@@ -7,6 +7,14 @@
 #include "codec/huffman_tree.h"
 #include "codec/symbol_model.h"
 
+// ---- one arithmetic step on a model ----------------------------------------
+
+void TOLMAEncodeContext::EncodeModelIndex(SymbolModel* model, uint32_t index) {
+    uint32_t before = 0;
+    for (uint32_t i = 0; i < index; ++i) before += model->entries[i].count;
+    EncodeModelStep(model, index, before);
+}
+
 namespace {
 
 constexpr uint32_t kMaximumRun = 255;

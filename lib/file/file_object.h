@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "core/object.h"
 #include "core/result.h"
 #include "platform/platform.h"
-#include "text/object.h"
 
 enum : uint32_t {
     modeCreate = 0x01,

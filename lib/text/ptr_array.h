@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "text/object.h"
+#include "core/object.h"
 
 class EPtrArray : public HVBObject {
     HVB_DECLARE_CLASS(EPtrArray, HVBObject)

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "text/object.h"
+#include "core/object.h"
 
 struct EStreamChunk {
     EStreamChunk* next;

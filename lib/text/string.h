@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
+#include "core/object.h"
 #include "platform/codepage.h"
-#include "text/object.h"
 
 // The generic base of each width. It has no class name of its own and
 // answers "HVBObject".

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "core/object.h"
 #include "core/result.h"
-#include "text/object.h"
 
 struct EDisplayModeInfo {
     uint32_t width;

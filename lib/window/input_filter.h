@@ -11,12 +11,12 @@
 
 #include "core/result.h"
 #include "platform/platform.h"
-#include "text/description.h"
 #include "text/ptr_array.h"
 #include "window/input_system.h"
 #include "window/key_event.h"
 #include "window/key_queue.h"
 #include "window/key_table.h"
+#include "xml/description.h"
 
 // A message as the filter and a window interface see it; the last three
 // fields are the handler's own.

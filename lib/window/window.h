@@ -8,9 +8,9 @@
 
 #include <windows.h>
 
+#include "core/object.h"
 #include "core/result.h"
 #include "platform/platform.h"
-#include "text/object.h"
 #include "window/input_filter.h"
 
 class EWindow;

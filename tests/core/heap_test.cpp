@@ -13,8 +13,8 @@
 
 #include "core/heap_layout.h"
 #include "core/hvb.h"
-#include "heap_walk.h"
 #include "platform/platform.h"
+#include "support/heap_walk.h"
 
 using hvb_heap::kHeader;
 using hvb_heap::kSegmentHeader;

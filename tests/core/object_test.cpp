@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/hvb.h"
+#include "core/object.h"
 #include "file/file_object.h"
-#include "text/object.h"
 
 namespace {
 

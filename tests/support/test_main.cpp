@@ -2,8 +2,8 @@
 // ours would, then runs the tests.
 #include <gtest/gtest.h>
 
-#include "core/crash_reporter.h"
 #include "core/hvb.h"
+#include "runtime/crash_reporter.h"
 
 namespace {
 

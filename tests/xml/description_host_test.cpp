@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "text/description.h"
+#include "xml/description.h"
 #include "xml/host_tools.h"
 #include "xml/xml_support.h"
 

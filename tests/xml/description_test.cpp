@@ -1,4 +1,4 @@
-#include "text/description.h"
+#include "xml/description.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "support/test_files.h"
-#include "text/description.h"
+#include "xml/description.h"
 
 // Collects every debug trace text while it lives.
 class TraceCapture {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "text/description.h"
+#include "xml/description.h"
 #include "xml/host_tools.h"
 #include "xml/xml_support.h"
 

@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "core/hvb.h"
-#include "core/thread.h"
-#include "text/description.h"
+#include "runtime/thread.h"
 #include "window/game_window.h"
+#include "xml/description.h"
 
 namespace {
 

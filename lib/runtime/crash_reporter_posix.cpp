@@ -1,5 +1,5 @@
 // Faults on this system meet its signal handling; there is no filter to
 // install, so task initialisation reports no previous one.
-#include "core/crash_reporter.h"
+#include "runtime/crash_reporter.h"
 
 int32_t InstallCrashReporter() { return 0; }

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "text/description.h"
 #include "text/escapes.h"
-#include "text/stream_wide_string.h"
+#include "xml/description.h"
+#include "xml/stream_wide_string.h"
 
 namespace {
 

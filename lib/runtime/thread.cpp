@@ -1,4 +1,4 @@
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 #include "core/hvb.h"
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "core/object.h"
 #include "platform/platform.h"
-#include "text/object.h"
 
 struct tagMSG;  // the Win32 MSG
 

@@ -4,7 +4,7 @@
 // ISO-2022-JP by way of the code page's double-byte pairs.
 #include "core/hvb.h"
 #include "platform/codepage.h"
-#include "text/description.h"
+#include "xml/description.h"
 
 namespace {
 

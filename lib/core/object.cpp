@@ -1,4 +1,4 @@
-#include "text/object.h"
+#include "core/object.h"
 
 int CompareClassName(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) {

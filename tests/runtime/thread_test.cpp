@@ -1,4 +1,4 @@
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/hvb.h"
-#include "heap_walk.h"
 #include "platform/platform.h"
+#include "support/heap_walk.h"
 
 namespace {
 

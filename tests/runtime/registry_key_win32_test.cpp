@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/registry_key.h"
+#include "runtime/registry_key.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // This system has no thread message queues: the base body has nothing to
 // loop on.
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 uint32_t EZMRThread::Run() { return 0; }
 

@@ -1,4 +1,4 @@
-#include "text/stream_wide_string.h"
+#include "xml/stream_wide_string.h"
 
 #include "core/hvb.h"
 #include "text/stream_buffer.h"

@@ -1,4 +1,4 @@
-#include "core/registry_key.h"
+#include "runtime/registry_key.h"
 
 #include <cstring>
 

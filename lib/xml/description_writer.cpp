@@ -1,8 +1,8 @@
 // Writing a description as indented XML lines: one line per start tag, text
 // node and end tag, each line encoded on its own. The subtree is walked with
 // an explicit stack, so a tree built by hand may be as deep as it likes.
-#include "text/description.h"
 #include "text/escapes.h"
+#include "xml/description.h"
 
 namespace {
 

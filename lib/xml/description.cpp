@@ -1,6 +1,6 @@
-#include "text/description.h"
+#include "xml/description.h"
 
-#include "text/stream_wide_string.h"
+#include "xml/stream_wide_string.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The base body of a library thread: its message loop.
 #include <windows.h>
 
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 uint32_t EZMRThread::Run() {
     MSG message;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 namespace {
 

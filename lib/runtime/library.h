@@ -30,6 +30,3 @@ GraphicsContext* GetTaskGraphicsContext();
 // exceptions masked) and, with SSE enabled, SSE rounding to nearest.
 void InitializeFloatingPointState();
 
-// Runs processor detection and returns what it found, without touching the
-// enabled flags.
-uint32_t DetectProcessorTypes();

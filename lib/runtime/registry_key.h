@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
+#include "core/object.h"
 #include "core/result.h"
-#include "text/object.h"
 #include "text/string.h"
 
 #ifdef GetClassName

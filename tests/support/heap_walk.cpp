@@ -1,4 +1,4 @@
-#include "heap_walk.h"
+#include "support/heap_walk.h"
 
 #include <algorithm>
 #include <cstddef>

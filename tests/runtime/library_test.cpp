@@ -3,9 +3,10 @@
 #include <cmath>
 #include <thread>
 
-#include "core/crash_reporter.h"
 #include "core/hvb.h"
-#include "core/library.h"
+#include "core/processor.h"
+#include "runtime/crash_reporter.h"
+#include "runtime/library.h"
 
 // The test program's main initialised the library once.
 TEST(Library, FurtherInitialisationsOnlyCount) {

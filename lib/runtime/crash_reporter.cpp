@@ -1,4 +1,4 @@
-#include "core/crash_reporter.h"
+#include "runtime/crash_reporter.h"
 
 #include <cstdio>
 #include <cstring>

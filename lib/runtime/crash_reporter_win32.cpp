@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include "core/crash_reporter.h"
+#include "runtime/crash_reporter.h"
 
 namespace {
 
