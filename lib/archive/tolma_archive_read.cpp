@@ -1,23 +1,13 @@
-#include "archive/tolma_archive.h"
-
+// Reading an archive: its directories, and each file's bytes decoded whole
+// when it is opened or as they are read, checked against the stored checksum.
 #include <cstring>
 
+#include "archive/tolma_archive.h"
+#include "archive/tolma_archive_layout.h"
 #include "codec/decode_context.h"
-#include "codec/encode_context.h"
 #include "file/memory_file.h"
-#include "text/path_scan.h"
-#include "text/string.h"
-
-struct TOLMAArchive::DirectoryNode {
-    TOLMAEntryList entries;
-    DirectoryNode* parent = nullptr;
-    uint32_t modified = 0;
-};
 
 namespace {
-
-const char kDirEntry[8] = {'D', 'i', 'r', 'E', 'n', 't', 'r', 'y'};
-const char kFileData[8] = {'f', 'i', 'l', 'e', 'd', 'a', 't', 'a'};
 
 // Length, attributes, encoding, offset, time stamp, extra length, name length.
 constexpr uint32_t kFixedEntryBytes = 8 + 4 + 4 + 8 + 8 + 4 + 4;
@@ -32,10 +22,6 @@ uint64_t Le(const uint8_t* p, int n) {
     uint64_t v = 0;
     for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
     return v;
-}
-
-void PutLe(uint8_t* p, uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Directory records are read in blocks rather than field by field, never
@@ -85,73 +71,9 @@ private:
     uint8_t block_[4096];
 };
 
-class RecordWriter {
-public:
-    explicit RecordWriter(QDXFile* file) : file_(file) {}
-    ~RecordWriter() { Flush(); }
-    void Put(const void* data, uint32_t count) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        while (count > 0) {
-            uint32_t n = sizeof block_ - fill_;
-            if (n > count) n = count;
-            std::memcpy(block_ + fill_, p, n);
-            fill_ += n;
-            p += n;
-            count -= n;
-            if (fill_ == sizeof block_) Flush();
-        }
-    }
-    void PutLe(uint64_t value, int bytes) {
-        uint8_t b[8];
-        ::PutLe(b, value, bytes);
-        Put(b, bytes);
-    }
-    // False once any write came up short.
-    bool Flush() {
-        if (fill_ > 0 && file_->QDXFile::Write(block_, fill_) < fill_) ok_ = false;
-        fill_ = 0;
-        return ok_;
-    }
-
-private:
-    QDXFile* file_;
-    uint32_t fill_ = 0;
-    bool ok_ = true;
-    uint8_t block_[4096];
-};
-
 }  // namespace
 
-TOLMAArchive::~TOLMAArchive() { Close(); }
-
 int32_t TOLMAArchive::OnProgress(uint32_t, uint32_t) { return 0; }
-
-void TOLMAArchive::PushNode(uint32_t modified) {
-    auto* node = new DirectoryNode;
-    node->parent = current_directory_;
-    node->modified = modified;
-    current_directory_ = node;
-}
-
-void TOLMAArchive::PopNode() {
-    DirectoryNode* node = current_directory_;
-    current_directory_ = node->parent;
-    if (node == root_directory_) root_directory_ = nullptr;
-    delete node;
-}
-
-void TOLMAArchive::DeleteCoders() {
-    auto retire = [](TOLMADecodeContext*& decoder, TOLMADecodeContext*& spare) {
-        if (spare == nullptr) spare = decoder;
-        else delete decoder;
-        decoder = nullptr;
-    };
-    retire(code_decoder_, spare_code_decoder_);
-    retire(cipher_decoder_, spare_cipher_decoder_);
-    delete code_encoder_;
-    delete cipher_encoder_;
-    code_encoder_ = cipher_encoder_ = nullptr;
-}
 
 TOLMADecodeContext* TOLMAArchive::TakeDecoder(TOLMADecodeContext*& spare) {
     TOLMADecodeContext* decoder = spare;
@@ -161,35 +83,7 @@ TOLMADecodeContext* TOLMAArchive::TakeDecoder(TOLMADecodeContext*& spare) {
     return decoder;
 }
 
-void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) {
-    uint32_t i = 0;
-    for (; i < count && checksum_index_ != 0; ++i) {
-        checksum_[checksum_index_] ^= bytes[i];
-        checksum_index_ = (checksum_index_ + 1) & 3;
-    }
-    uint32_t word = 0;
-    for (; i + 4 <= count; i += 4) {
-        uint32_t w;
-        std::memcpy(&w, bytes + i, 4);
-        word ^= w;
-    }
-    uint8_t folded[4];
-    std::memcpy(folded, &word, 4);
-    for (int k = 0; k < 4; ++k) checksum_[k] ^= folded[k];
-    for (; i < count; ++i) {
-        checksum_[checksum_index_] ^= bytes[i];
-        checksum_index_ = (checksum_index_ + 1) & 3;
-    }
-}
-
-// ---- opening and closing -----------------------------------------------------
-
-ResultCode TOLMAArchive::Open(HVBFileObject* file, const TOLMAEntryList* entries) {
-    Close();
-    if (file == nullptr) return ResultGeneralError;
-    if ((file->GetOpenFlags() & modeCreate) != 0) return OpenForWriting(file, entries);
-    return OpenForReading(file);
-}
+// ---- opening -----------------------------------------------------------------
 
 ResultCode TOLMAArchive::OpenForReading(HVBFileObject* file) {
     const ResultCode result = QDXFile::Open(file, nullptr);
@@ -204,61 +98,6 @@ ResultCode TOLMAArchive::OpenForReading(HVBFileObject* file) {
     }
     root_directory_ = current_directory_;
     return ResultSuccess;
-}
-
-ResultCode TOLMAArchive::OpenForWriting(HVBFileObject* file, const TOLMAEntryList* entries) {
-    QDXFileHeader header;
-    MakeFileHeader(&header, QDX_FILE_TOLMA_ARCHIVE, nullptr);
-    const ResultCode result = QDXFile::Open(file, &header);
-    if (result != ResultSuccess) {
-        QDXFile::Close();
-        return result;
-    }
-    write_failed_ = false;
-    PushNode(1);
-    root_directory_ = current_directory_;
-    if (entries != nullptr) current_directory_->entries.AppendCopies(*entries);
-    return WriteDirectory() == ResultSuccess ? ResultSuccess : ResultGeneralError;
-}
-
-ResultCode TOLMAArchive::Close() {
-    if (CloseFile() != ResultSuccess && IsWriting()) write_failed_ = true;
-    delete memory_copy_;
-    memory_copy_ = nullptr;
-    const bool writing = IsWriting();
-    while (current_directory_ != nullptr) {
-        if (writing && current_directory_->modified) {
-            QDXFile::Seek(0, FromBegin);
-            if (WriteDirectory() != ResultSuccess) {
-                write_failed_ = true;
-                break;
-            }
-        }
-        PopNode();
-        if (current_directory_ == nullptr) break;
-        if (AscendRecord() != ResultSuccess) {
-            if (writing) write_failed_ = true;
-            break;
-        }
-    }
-    while (current_directory_ != nullptr) PopNode();
-    root_directory_ = nullptr;
-    // The top-level record's header is the last thing written.
-    if (writing && current_ != nullptr) {
-        while (current_ != nullptr) {
-            if (AscendRecord() != ResultSuccess) {
-                write_failed_ = true;
-                break;
-            }
-        }
-    }
-    delete spare_code_decoder_;
-    delete spare_cipher_decoder_;
-    spare_code_decoder_ = spare_cipher_decoder_ = nullptr;
-    QDXFile::Close();
-    const bool failed = writing && write_failed_;
-    write_failed_ = false;
-    return failed ? ResultGeneralError : ResultSuccess;
 }
 
 // ---- directories ---------------------------------------------------------------
@@ -336,51 +175,6 @@ ResultCode TOLMAArchive::ReadDirectory() {
     return AscendRecord() == ResultSuccess ? ResultSuccess : ResultGeneralError;
 }
 
-ResultCode TOLMAArchive::WriteDirectory() {
-    if (current_directory_ == nullptr) return ResultGeneralError;
-    if (DescendRecord(kDirEntry) != ResultSuccess) return ResultGeneralError;
-    bool ok;
-    {
-        RecordWriter out(this);
-        const TOLMAEntryList& entries = current_directory_->entries;
-        out.PutLe(entries.GetCount(), 4);
-        for (uint32_t i = 0; i < entries.GetCount(); ++i) {
-            const TOLMADirectoryEntry* e = entries.GetAt(i);
-            out.PutLe(e->length, 8);
-            out.PutLe(e->attributes, 4);
-            out.PutLe(e->encoding, 4);
-            out.PutLe(e->offset, 8);
-            out.Put(e->time_stamp, 8);
-            const uint32_t extra_length = e->extra != nullptr ? e->extra_length : 0;
-            out.PutLe(extra_length, 4);
-            if (extra_length != 0) out.Put(e->extra, extra_length);
-            const uint32_t name_length = e->name != nullptr ? e->name_length : 0;
-            out.PutLe(name_length, 4);
-            if (name_length != 0) out.Put(e->name, name_length);
-        }
-        ok = out.Flush();
-    }
-    if (AscendRecord() != ResultSuccess) ok = false;
-    if (!ok) write_failed_ = true;
-    return ok ? ResultSuccess : ResultGeneralError;
-}
-
-TOLMADirectoryEntry* TOLMAArchive::FindEntry(const char* name) {
-    if (current_directory_ == nullptr) return nullptr;
-    const TOLMAEntryList& entries = current_directory_->entries;
-    for (uint32_t i = 0; i < entries.GetCount(); ++i) {
-        TOLMADirectoryEntry* entry = entries.GetAt(i);
-        if (EntryNameEquals(entry->name, name)) return entry;
-    }
-    return nullptr;
-}
-
-ResultCode TOLMAArchive::GetDirectoryEntries(TOLMAEntryList* entries) {
-    if (current_directory_ == nullptr || entries == nullptr) return ResultGeneralError;
-    entries->AppendCopies(current_directory_->entries);
-    return ResultSuccess;
-}
-
 ResultCode TOLMAArchive::EnterEntryRecord(const TOLMADirectoryEntry* entry) {
     // An offset must leave room for a record header inside the current
     // record, and fit the signed distance of a seek.
@@ -390,24 +184,8 @@ ResultCode TOLMAArchive::EnterEntryRecord(const TOLMADirectoryEntry* entry) {
     return DescendRecord(nullptr);
 }
 
-ResultCode TOLMAArchive::DescendDirectory(const char* name, const TOLMAEntryList* entries) {
-    CloseFile();
-    TOLMADirectoryEntry* entry = FindEntry(name);
-    if (entry == nullptr || !entry->IsDirectory()) return ResultGeneralError;
-
-    if (IsWriting() && entries != nullptr) {
-        const uint32_t offset = QDXFile::GetPosition();
-        if (DescendRecord(kFileData) != ResultSuccess) {
-            write_failed_ = true;
-            return ResultGeneralError;
-        }
-        entry->offset = offset;
-        PushNode(1);
-        current_directory_->entries.AppendCopies(*entries);
-        return WriteDirectory();
-    }
-
-    if (IsWriting() || EnterEntryRecord(entry) != ResultSuccess) return ResultGeneralError;
+ResultCode TOLMAArchive::DescendDirectoryForReading(const TOLMADirectoryEntry* entry) {
+    if (EnterEntryRecord(entry) != ResultSuccess) return ResultGeneralError;
     if (ReadDirectory() != ResultSuccess) {
         AscendRecord();
         return ResultGeneralError;
@@ -415,56 +193,7 @@ ResultCode TOLMAArchive::DescendDirectory(const char* name, const TOLMAEntryList
     return ResultSuccess;
 }
 
-ResultCode TOLMAArchive::AscendDirectory() {
-    if (CloseFile() != ResultSuccess && IsWriting()) write_failed_ = true;
-    if (current_directory_ == nullptr) return ResultSuccess;
-    // Leaving the root would leave the archive with no directory to work in.
-    if (current_directory_ == root_directory_ || root_directory_ == nullptr) return ResultGeneralError;
-    if (IsWriting() && current_directory_->modified) {
-        QDXFile::Seek(0, FromBegin);
-        if (WriteDirectory() != ResultSuccess) return ResultGeneralError;
-    }
-    PopNode();
-    return AscendRecord();
-}
-
-ResultCode TOLMAArchive::ChangeDirectory(const char* path) {
-    CloseFile();
-    if (current_directory_ == nullptr || root_directory_ == nullptr) return ResultGeneralError;
-    while (current_directory_ != root_directory_) {
-        if (AscendDirectory() != ResultSuccess) return ResultGeneralError;
-    }
-    if (path == nullptr) return ResultSuccess;
-
-    EString piece;
-    for (int32_t start = 0;;) {
-        const int32_t end = FindNextSeparator(path, start, "\\");
-        if (end > start) {
-            piece.Empty();
-            piece.Append(path + start, end - start);
-            if (DescendDirectory(piece, nullptr) != ResultSuccess) return ResultGeneralError;
-        }
-        if (path[end] == '\0') return ResultSuccess;
-        start = end + 1;
-    }
-}
-
 // ---- files -------------------------------------------------------------------
-
-ResultCode TOLMAArchive::OpenFile(const char* path, const char* password, int32_t streaming) {
-    CloseFile();
-    if (path == nullptr) return ResultGeneralError;
-    const int32_t last = FindLastSeparator(path, "\\/");
-    EString directory;
-    directory.Append(path, last + 1);
-    if (ChangeDirectory(directory) != ResultSuccess) return ResultGeneralError;
-    return OpenEntry(path + last + 1, password, streaming);
-}
-
-ResultCode TOLMAArchive::OpenEntry(const char* name, const char* password, int32_t streaming) {
-    if (IsWriting()) return OpenEntryForWriting(name, password);
-    return OpenEntryForReading(name, password, streaming);
-}
 
 ResultCode TOLMAArchive::OpenEntryForReading(const char* name, const char* password, int32_t streaming) {
     CloseFile();
@@ -580,53 +309,7 @@ ResultCode TOLMAArchive::DecodeWholeFile(TOLMADirectoryEntry* entry) {
     return ResultSuccess;
 }
 
-ResultCode TOLMAArchive::OpenEntryForWriting(const char* name, const char* password) {
-    if (CloseFile() != ResultSuccess) write_failed_ = true;
-    TOLMADirectoryEntry* entry = FindEntry(name);
-    if (entry == nullptr || entry->IsDirectory()) return ResultGeneralError;
-    const uint32_t offset = QDXFile::GetPosition();
-    if (DescendRecord(kFileData) != ResultSuccess) {
-        write_failed_ = true;
-        return ResultGeneralError;
-    }
-    entry->offset = offset;
-    byte_count_ = 0;
-    std::memset(checksum_, 0, sizeof checksum_);
-    checksum_index_ = 0;
-
-    bool code = false;
-    bool cipher = false;
-    ResultCode prepared = GetEncodingStages(entry->encoding, &code, &cipher) ? ResultSuccess : ResultGeneralError;
-    // Plain bytes go to the code, whose output passes through the cipher
-    // into the record.
-    if (cipher) {
-        cipher_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-        cipher_encoder_->AttachDestinationFile(file_);
-        prepared = cipher_encoder_->PrepareShuffleEncryption(password);
-    }
-    if (code) {
-        code_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-        if (cipher_encoder_ != nullptr) code_encoder_->AttachDestinationContext(cipher_encoder_);
-        else code_encoder_->AttachDestinationFile(file_);
-        if (prepared == ResultSuccess) prepared = code_encoder_->PrepareContextTreeEncoding(ContextTreeCopies);
-    }
-    if (prepared != ResultSuccess) {
-        DeleteCoders();
-        AscendRecord();
-        return ResultGeneralError;
-    }
-    open_entry_ = entry;
-    return ResultSuccess;
-}
-
-ResultCode TOLMAArchive::CloseFile() {
-    if (open_entry_ == nullptr) {
-        delete memory_copy_;
-        memory_copy_ = nullptr;
-        return ResultSuccess;
-    }
-    if (IsWriting()) return CloseWrittenFile();
-
+ResultCode TOLMAArchive::CloseReadFile() {
     ResultCode result = ResultSuccess;
     if (code_decoder_ != nullptr || cipher_decoder_ != nullptr) {
         DeleteCoders();
@@ -639,25 +322,6 @@ ResultCode TOLMAArchive::CloseFile() {
     open_entry_ = nullptr;
     AscendRecord();
     return result;
-}
-
-ResultCode TOLMAArchive::CloseWrittenFile() {
-    bool ok = true;
-    TOLMADirectoryEntry* entry = open_entry_;
-    if (code_encoder_ != nullptr || cipher_encoder_ != nullptr) {
-        // The code's last bytes still pass through the cipher.
-        if (code_encoder_ != nullptr && code_encoder_->FinishArithmeticEncoding() != 0) ok = false;
-        if (cipher_encoder_ != nullptr && cipher_encoder_->FinishShuffleEncryption() != 0) ok = false;
-        DeleteCoders();
-        if (file_->Write(checksum_, 4) < 4) ok = false;
-        entry->length = byte_count_;
-    } else {
-        entry->length = GetLength();
-    }
-    open_entry_ = nullptr;
-    if (AscendRecord() != ResultSuccess) ok = false;
-    if (!ok) write_failed_ = true;
-    return ok ? ResultSuccess : ResultGeneralError;
 }
 
 // ---- the open file as a file object --------------------------------------------
@@ -686,57 +350,4 @@ uint32_t TOLMAArchive::Read(void* buffer, uint32_t count) {
     Fold(static_cast<const uint8_t*>(buffer), got);
     byte_count_ += got;
     return got;
-}
-
-uint32_t TOLMAArchive::Write(const void* buffer, uint32_t count) {
-    if (!IsWriting()) {
-        if (memory_copy_ != nullptr || code_decoder_ != nullptr || cipher_decoder_ != nullptr) return 0;
-        return QDXFile::Write(buffer, count);
-    }
-    uint32_t accepted;
-    if (code_encoder_ == nullptr && cipher_encoder_ == nullptr) {
-        accepted = QDXFile::Write(buffer, count);
-    } else {
-        accepted = code_encoder_ != nullptr ? code_encoder_->EncodeContextTreeBytes(buffer, count)
-                                            : cipher_encoder_->EncryptShuffleBytes(buffer, count);
-        Fold(static_cast<const uint8_t*>(buffer), accepted);
-        byte_count_ += accepted;
-    }
-    if (accepted < count) write_failed_ = true;
-    return accepted;
-}
-
-uint32_t TOLMAArchive::GetLength() {
-    if (memory_copy_ != nullptr) return memory_copy_->GetLength();
-    if (IsWriting()) {
-        if (code_encoder_ != nullptr || cipher_encoder_ != nullptr) return byte_count_;
-        // Raises the stored length to the position when that is further.
-        QDXFile::Seek(0, FromCurrent);
-        return QDXFile::GetLength();
-    }
-    if (open_entry_ != nullptr) return static_cast<uint32_t>(open_entry_->length);
-    return QDXFile::GetLength();
-}
-
-uint32_t TOLMAArchive::GetPosition() {
-    if (memory_copy_ != nullptr) return memory_copy_->GetPosition();
-    if (code_decoder_ != nullptr || cipher_decoder_ != nullptr || code_encoder_ != nullptr ||
-        cipher_encoder_ != nullptr)
-        return byte_count_;
-    return QDXFile::GetPosition();
-}
-
-uint32_t TOLMAArchive::Seek(int32_t distance, uint32_t origin) {
-    if (memory_copy_ != nullptr) return memory_copy_->Seek(distance, origin);
-    // Coded streams only move forwards with their decoder or encoder; moving
-    // the record under them would feed them bytes out of order.
-    if (code_decoder_ != nullptr || cipher_decoder_ != nullptr || code_encoder_ != nullptr ||
-        cipher_encoder_ != nullptr)
-        return byte_count_;
-    return QDXFile::Seek(distance, origin);
-}
-
-HVBFileObject* TOLMAArchive::Duplicate() {
-    if (memory_copy_ != nullptr) return memory_copy_->Duplicate();
-    return QDXFile::Duplicate();
 }
