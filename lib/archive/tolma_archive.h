@@ -73,24 +73,33 @@ public:
     bool IsOpen() const { return current_directory_ != nullptr; }
 
 private:
+    // Defined in tolma_archive_layout.h.
     struct DirectoryNode;
 
-    ResultCode OpenForReading(HVBFileObject* file);
-    ResultCode OpenForWriting(HVBFileObject* file, const TOLMAEntryList* entries);
-    ResultCode ReadDirectory();
+    // Both directions.
     void PushNode(uint32_t modified);
     void PopNode();
+    void DeleteCoders();
+    void Fold(const uint8_t* bytes, uint32_t count);
+
+    // Reading.
+    ResultCode OpenForReading(HVBFileObject* file);
+    ResultCode ReadDirectory();
     // Seeks to an entry's record and enters it; 1 when the offset lies
     // outside the current record.
     ResultCode EnterEntryRecord(const TOLMADirectoryEntry* entry);
+    ResultCode DescendDirectoryForReading(const TOLMADirectoryEntry* entry);
     ResultCode OpenEntryForReading(const char* name, const char* password, int32_t streaming);
-    ResultCode OpenEntryForWriting(const char* name, const char* password);
     ResultCode DecodeWholeFile(TOLMADirectoryEntry* entry);
-    ResultCode CloseWrittenFile();
+    ResultCode CloseReadFile();
     bool ReadStoredChecksum(uint8_t checksum[4]);
-    void DeleteCoders();
     TOLMADecodeContext* TakeDecoder(TOLMADecodeContext*& spare);
-    void Fold(const uint8_t* bytes, uint32_t count);
+
+    // Writing.
+    ResultCode OpenForWriting(HVBFileObject* file, const TOLMAEntryList* entries);
+    ResultCode DescendDirectoryForWriting(TOLMADirectoryEntry* entry, const TOLMAEntryList* entries);
+    ResultCode OpenEntryForWriting(const char* name, const char* password);
+    ResultCode CloseWrittenFile();
 
     DirectoryNode* current_directory_ = nullptr;
     DirectoryNode* root_directory_ = nullptr;

@@ -1,16 +1,43 @@
-// The writing half of EXEImageFileObject: a copy of the image whose resource
+// Rewriting through EXEImageFileObject: a copy of the image whose resource
 // section is replaced by one built from the declared resources.
 #include <cstring>
 #include <new>
 
 #include "core/hvb.h"
 #include "file/exe_image_file.h"
+#include "file/exe_image_layout.h"
 #include "file/little_endian.h"
 #include "text/string.h"
 
+using pe::kCheckSum;
+using pe::kDataEntrySize;
+using pe::kDirectorySize;
+using pe::kEntrySize;
+using pe::kFileAlignment;
+using pe::kFileHeaderSize;
+using pe::kHighBit;
+using pe::kIdEntryCount;
+using pe::kMagic;
+using pe::kMagicPE32Plus;
+using pe::kNamedEntryCount;
+using pe::kNoResourceSection;
+using pe::kNumberOfSections;
+using pe::kNumberOfSymbols;
+using pe::kPointerToRawData;
+using pe::kPointerToSymbolTable;
+using pe::kResourceDirectory;
+using pe::kSectionAlignment;
+using pe::kSectionHeaderSize;
+using pe::kSecurityDirectory;
+using pe::kSizeOfImage;
+using pe::kSizeOfOptionalHeader;
+using pe::kSizeOfRawData;
+using pe::kSymbolSize;
+using pe::kVirtualAddress;
+using pe::kVirtualSize;
+
 namespace {
 
-const char kNoResourceSection[] = "リソースセクションがありません。";
 const char kNotLastSection[] = "リソースセクションの位置がファイルの末端にありません。";
 const char kHeadNotWritten[] = "PE イメージの書き出し中に失敗しました。";
 const char kDirectoryNotWritten[] = "リソースデータの書き出しに失敗しました。";
@@ -19,37 +46,9 @@ const char kLeafNotFound[] = "リソースデータエントリが見つかり�
 const char kDataNotWritten[] = "ファイルへの書き出しに失敗しました。";
 const char kOverlay[] = "最後のセクションの後ろに追加データがあります。";
 
-constexpr uint32_t kHighBit = 0x80000000;
-constexpr uint32_t kSectionHeaderSize = 40;
-constexpr uint32_t kDirectorySize = 16;
-constexpr uint32_t kEntrySize = 8;
-constexpr uint32_t kDataEntrySize = 16;
 constexpr uint32_t kRawDataAlignment = 512;
 // Every offset of the written file must stay within what a seek reaches.
 constexpr uint64_t kLargestFile = 0x7FFFFFFF;
-
-// Section header fields.
-constexpr uint32_t kVirtualSize = 8;
-constexpr uint32_t kVirtualAddress = 12;
-constexpr uint32_t kSizeOfRawData = 16;
-constexpr uint32_t kPointerToRawData = 20;
-
-// File header fields.
-constexpr uint32_t kFileHeaderSize = 20;
-constexpr uint32_t kPointerToSymbolTable = 8;
-constexpr uint32_t kNumberOfSymbols = 12;
-constexpr uint32_t kSymbolSize = 18;
-
-// Optional header fields (the same in both optional header forms up to the
-// count of data directories).
-constexpr uint32_t kMagic = 0;
-constexpr uint32_t kSectionAlignment = 32;
-constexpr uint32_t kFileAlignment = 36;
-constexpr uint32_t kSizeOfImage = 56;
-constexpr uint32_t kCheckSum = 64;
-constexpr uint16_t kMagicPE32Plus = 0x20B;
-constexpr uint32_t kResourceDirectory = 2;
-constexpr uint32_t kSecurityDirectory = 4;
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -270,16 +269,17 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     const uint8_t* section = resource_section_;
     const uint32_t raw_data = Le32(section + kPointerToRawData);
     const uint32_t address = Le32(section + kVirtualAddress);
-    const uint32_t section_count = Le16(file_header_ + 2);
-    const uint32_t optional_size = Le16(file_header_ + 16);
+    const uint32_t section_count = Le16(file_header_ + kNumberOfSections);
+    const uint32_t optional_size = Le16(file_header_ + kSizeOfOptionalHeader);
     const uint64_t table_offset = static_cast<uint64_t>(section_table_ - image_);
     const uint64_t section_offset = static_cast<uint64_t>(section - image_);
     const uint64_t optional_offset = static_cast<uint64_t>(optional_header_ - image_);
 
     // Everything rewritten in place (the headers) lies in the copied head,
     // and the head is in memory.
-    if (ImageBytes(table_offset, static_cast<uint64_t>(section_count) * kSectionHeaderSize) == nullptr ||
-        ImageBytes(0, raw_data) == nullptr || optional_size < kSizeOfImage + 4 ||
+    if (pe::ImageBytes(image_, image_memory_length_, table_offset,
+                       static_cast<uint64_t>(section_count) * kSectionHeaderSize) == nullptr ||
+        pe::ImageBytes(image_, image_memory_length_, 0, raw_data) == nullptr || optional_size < kSizeOfImage + 4 ||
         optional_offset + optional_size > raw_data || section_offset + kSectionHeaderSize > raw_data ||
         destination == nullptr) {
         return MessageResult(kHeadNotWritten);
@@ -367,8 +367,8 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
         if (!leaves) {
             for (uint32_t i = 0; i < children.GetCount(); ++i) named += At<ResourceNode>(children, i)->is_id ? 0 : 1;
         }
-        Put16(area + offset + 12, named);
-        Put16(area + offset + 14, children.GetCount() - named);
+        Put16(area + offset + kNamedEntryCount, named);
+        Put16(area + offset + kIdEntryCount, children.GetCount() - named);
         return area + offset + kDirectorySize;
     };
     auto put_node_entry = [&](uint8_t* entry, const ResourceNode* node) {
@@ -425,12 +425,12 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     uint64_t symbols_end = 0;
     if (const uint32_t at = Le32(new_headers + kPointerToSymbolTable); at >= raw_data) {
         const uint64_t strings = at + kSymbolSize * static_cast<uint64_t>(Le32(new_headers + kNumberOfSymbols));
-        const uint8_t* strings_length = ImageBytes(strings, 4);
+        const uint8_t* strings_length = pe::ImageBytes(image_, image_memory_length_, strings, 4);
         if (strings_length != nullptr) {
             const uint32_t length = Le32(strings_length);
             const uint64_t size = strings - at + (length < 4 ? 4 : length);
             symbols_end = at + size;
-            symbols = ImageBytes(at, size);
+            symbols = pe::ImageBytes(image_, image_memory_length_, at, size);
             if (raw_data + raw_size + size > kLargestFile) symbols = nullptr;
             symbols_size = static_cast<uint32_t>(size);
         }
@@ -472,7 +472,7 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     // program, say) would be lost: refused, unless it is only zeros.
     if (symbols_end > accounted) accounted = symbols_end;
     if (accounted < image_length_) {
-        const uint8_t* rest = ImageBytes(accounted, image_length_ - accounted);
+        const uint8_t* rest = pe::ImageBytes(image_, image_memory_length_, accounted, image_length_ - accounted);
         bool zeros = rest != nullptr;
         for (uint64_t i = 0; zeros && i < image_length_ - accounted; ++i) zeros = rest[i] == 0;
         if (!zeros) {

@@ -54,6 +54,14 @@ void ResetEvent(EventHandle event);
 // Waits without time-out until one of the events is set; returns the index of
 // the first set one in array order (as WaitForMultipleObjects reports it).
 uint32_t WaitForAnyEvent(const EventHandle* events, uint32_t count);
+// A time-out that never expires (INFINITE).
+constexpr uint32_t Infinite = 0xFFFFFFFFu;
+enum class WaitResult { Signalled, TimedOut, MessageArrived, Failed };
+// Waits up to the given milliseconds for the event to be set. With
+// with_messages, input arriving in the calling thread's message queue also
+// ends the wait (MsgWaitForMultipleObjects with QS_ALLINPUT); systems without
+// message queues ignore it.
+WaitResult WaitForEvent(EventHandle event, uint32_t milliseconds, bool with_messages);
 
 // A thread started through the seam. The handle may be closed while the
 // thread runs; the thread keeps running.

@@ -1,15 +1,16 @@
 // A manual-reset event with a timed wait, on which a game thread sleeps until
-// the input filter queues a key. Win32: an event object, waited on with
-// MsgWaitForMultipleObjects or WaitForSingleObject; elsewhere a condition
-// variable (there are no message queues to wake on).
+// the input filter queues a key.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 class EKeySignal {
 public:
-    static constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-    enum WaitResult { Signalled, TimedOut, MessageArrived, Failed };
+    static constexpr uint32_t kInfinite = plat::Infinite;
+    using WaitResult = plat::WaitResult;
+    using enum plat::WaitResult;
 
     // Unnamed, not set.
     EKeySignal();
@@ -25,5 +26,5 @@ public:
     WaitResult Wait(uint32_t milliseconds, bool with_messages);
 
 private:
-    void* handle_ = nullptr;
+    plat::EventHandle handle_ = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "xml/xml_support.h"
@@ -187,6 +188,36 @@ TEST(KeyQueue, KeepsTheNewestAndTimesOut) {
     q.Push({K, 0, 68});
     q.SetCapacity(4);  // empties
     EXPECT_EQ(q.Wait(&e, 0, false), ResultTimeout);
+}
+
+// A push from another thread ends a minute's wait long before its time-out,
+// and a wait with nothing pushed lasts until its time-out.
+TEST(KeyQueue, AWaitEndsWithAPushOrItsTimeOut) {
+    using namespace std::chrono;
+    struct Case {
+        bool push;
+        uint32_t wait_ms;
+        ResultCode result;
+    } cases[] = {{true, 60000, ResultSuccess}, {false, 200, ResultTimeout}};
+    for (const Case& c : cases) {
+        EKeyEventQueue q;
+        q.SetCapacity(4);
+        std::thread pusher([&] {
+            std::this_thread::sleep_for(milliseconds(50));
+            if (c.push) q.Push({K, 0, 65});
+        });
+        EKeyEvent e{};
+        const auto start = steady_clock::now();
+        EXPECT_EQ(q.Wait(&e, c.wait_ms, false), c.result) << c.wait_ms;
+        const auto waited = steady_clock::now() - start;
+        pusher.join();
+        if (c.push) {
+            EXPECT_EQ(e.code, 65);
+            EXPECT_LT(waited, seconds(30));
+        } else {
+            EXPECT_GE(waited, milliseconds(c.wait_ms / 2));
+        }
+    }
 }
 
 // Keys, buttons and the wheel in the order they came, only presses queued;

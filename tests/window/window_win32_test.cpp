@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "window/game_window.h"
+#include "window/key_signal.h"
 
 namespace {
 
@@ -227,5 +228,21 @@ TEST(GameWindow, RealDisplay) {
         EXPECT_EQ(static_cast<uint32_t>(full.GetScreenSize().x), expected.screen_width);
         EXPECT_EQ(full.GetClientOffset().x, CentringOffset(expected.screen_width, 640));
         EXPECT_EQ(full.DestroyGameWindow(), ResultSuccess);
+    }
+}
+
+// Input for the waiting thread ends only a wait that also watches messages;
+// the signal still comes first.
+TEST(KeySignal, ThreadInputEndsAWaitWithMessages) {
+    EKeySignal signal;
+    ASSERT_TRUE(signal.IsValid());
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists from here on
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_USER, 0, 0));
+    EXPECT_EQ(signal.Wait(50, false), EKeySignal::TimedOut);
+    EXPECT_EQ(signal.Wait(60000, true), EKeySignal::MessageArrived);
+    signal.Set();
+    EXPECT_EQ(signal.Wait(60000, true), EKeySignal::Signalled);
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
 }

@@ -93,6 +93,30 @@ uint32_t WaitForAnyEvent(const EventHandle* events, uint32_t count) {
     }
 }
 
+WaitResult WaitForEvent(EventHandle handle, uint32_t milliseconds, bool) {
+    auto* event = static_cast<Event*>(handle);
+    // Measured on a clock that setting the date does not move.
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += milliseconds / 1000;
+    until.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&g_event_mutex);
+    const uint32_t seen = event->generation;
+    int status = 0;
+    while (!event->set && event->generation == seen && status == 0) {
+        status = milliseconds == Infinite
+                     ? pthread_cond_wait(&g_event_signal, &g_event_mutex)
+                     : pthread_cond_clockwait(&g_event_signal, &g_event_mutex, CLOCK_MONOTONIC, &until);
+    }
+    const bool signalled = event->set || event->generation != seen;
+    pthread_mutex_unlock(&g_event_mutex);
+    return signalled ? WaitResult::Signalled : WaitResult::TimedOut;
+}
+
 ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* parameter, uint32_t,
                           uint32_t* thread_id) {
     auto* thread = new (std::nothrow) Thread{routine, parameter, 2, false, 0};

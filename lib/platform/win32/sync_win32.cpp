@@ -34,6 +34,17 @@ uint32_t WaitForAnyEvent(const EventHandle* events, uint32_t count) {
     return result - WAIT_OBJECT_0;
 }
 
+WaitResult WaitForEvent(EventHandle event, uint32_t milliseconds, bool with_messages) {
+    static_assert(Infinite == INFINITE);
+    HANDLE handle = event;
+    const DWORD result = with_messages ? ::MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLINPUT)
+                                       : ::WaitForSingleObject(handle, milliseconds);
+    if (result == WAIT_OBJECT_0) return WaitResult::Signalled;
+    if (result == WAIT_TIMEOUT) return WaitResult::TimedOut;
+    if (with_messages && result == WAIT_OBJECT_0 + 1) return WaitResult::MessageArrived;
+    return WaitResult::Failed;
+}
+
 ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* parameter, uint32_t flags,
                           uint32_t* thread_id) {
     auto* record = new (std::nothrow) StartRecord{routine, parameter};

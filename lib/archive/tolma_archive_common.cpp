@@ -1,0 +1,57 @@
+// What the archive's reading and writing both use: the stack of directory
+// nodes, retiring the coders, and the checksum both directions fold the plain
+// bytes into.
+#include <cstring>
+
+#include "archive/tolma_archive.h"
+#include "archive/tolma_archive_layout.h"
+#include "codec/decode_context.h"
+#include "codec/encode_context.h"
+
+void TOLMAArchive::PushNode(uint32_t modified) {
+    auto* node = new DirectoryNode;
+    node->parent = current_directory_;
+    node->modified = modified;
+    current_directory_ = node;
+}
+
+void TOLMAArchive::PopNode() {
+    DirectoryNode* node = current_directory_;
+    current_directory_ = node->parent;
+    if (node == root_directory_) root_directory_ = nullptr;
+    delete node;
+}
+
+void TOLMAArchive::DeleteCoders() {
+    auto retire = [](TOLMADecodeContext*& decoder, TOLMADecodeContext*& spare) {
+        if (spare == nullptr) spare = decoder;
+        else delete decoder;
+        decoder = nullptr;
+    };
+    retire(code_decoder_, spare_code_decoder_);
+    retire(cipher_decoder_, spare_cipher_decoder_);
+    delete code_encoder_;
+    delete cipher_encoder_;
+    code_encoder_ = cipher_encoder_ = nullptr;
+}
+
+void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) {
+    uint32_t i = 0;
+    for (; i < count && checksum_index_ != 0; ++i) {
+        checksum_[checksum_index_] ^= bytes[i];
+        checksum_index_ = (checksum_index_ + 1) & 3;
+    }
+    uint32_t word = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t w;
+        std::memcpy(&w, bytes + i, 4);
+        word ^= w;
+    }
+    uint8_t folded[4];
+    std::memcpy(folded, &word, 4);
+    for (int k = 0; k < 4; ++k) checksum_[k] ^= folded[k];
+    for (; i < count; ++i) {
+        checksum_[checksum_index_] ^= bytes[i];
+        checksum_index_ = (checksum_index_ + 1) & 3;
+    }
+}

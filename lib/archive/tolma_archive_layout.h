@@ -1,0 +1,22 @@
+// What the archive's reader and writer agree on: the identifiers of its records
+// and the directory node each keeps for the directory it is in. Included only
+// by the archive's own sources.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/tolma_archive.h"
+#include "archive/tolma_entry.h"
+
+struct TOLMAArchive::DirectoryNode {
+    TOLMAEntryList entries;
+    DirectoryNode* parent = nullptr;
+    // Set on a node being written: its directory record is written again,
+    // with the offsets and lengths its files got, when the node is left.
+    uint32_t modified = 0;
+};
+
+// A directory's listing of entries.
+inline constexpr char kDirEntry[8] = {'D', 'i', 'r', 'E', 'n', 't', 'r', 'y'};
+// A stored file's bytes, or a subdirectory's records.
+inline constexpr char kFileData[8] = {'f', 'i', 'l', 'e', 'd', 'a', 't', 'a'};
