@@ -9,6 +9,7 @@
 
 #include "file/raw_file.h"
 #include "pe/pe_support.h"
+#include "support/process.h"
 #include "platform/file.h"
 #include "tool_system.h"
 #include "unicode.h"
@@ -16,7 +17,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -24,16 +24,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 const char kSep = tool::NativeSeparator();
-
-std::string Quote(const std::string& s) {
-#if defined(_WIN32)
-    return "\"" + s + "\"";
-#else
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-#endif
-}
 
 bool HardLink(const std::string& existing, const std::string& link) {
 #if defined(_WIN32)
@@ -46,20 +36,7 @@ bool HardLink(const std::string& existing, const std::string& link) {
 // Runs a program with the arguments; its exit status, its output in out and err.
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& dir,
                std::string* out, std::string* err) {
-    std::string command = Quote(program);
-    for (const std::string& a : arguments) command += " " + Quote(a);
-    const std::string out_path = dir + kSep + "stdout.txt", err_path = dir + kSep + "stderr.txt";
-    command += " >" + Quote(out_path) + " 2>" + Quote(err_path);
-#if defined(_WIN32)
-    int status = std::system(("\"" + command + "\"").c_str());
-#else
-    int status = std::system(command.c_str());
-    status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    const Bytes o = ReadHostFile(out_path), e = ReadHostFile(err_path);
-    out->assign(o.begin(), o.end());
-    err->assign(e.begin(), e.end());
-    return status;
+    return test_process::Run(program, arguments, dir + kSep + "stdout.txt", dir + kSep + "stderr.txt", out, err);
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {

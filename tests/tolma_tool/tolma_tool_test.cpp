@@ -11,14 +11,13 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "support/process.h"
 #include "tolma_archive/archive_support.h"
 #include "tool_system.h"
 #include "unicode.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <sys/wait.h>
 #endif
 
 namespace {
@@ -32,43 +31,13 @@ std::string Native(const std::string& cp932) {
     return native;
 }
 
-std::string Quote(const std::string& s) {
-#if defined(_WIN32)
-    // Backslashes before a quote are doubled, or the closing quote would be
-    // taken as a literal one. A double-byte character is never a backslash,
-    // whatever its second byte.
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        out += s[i];
-        if (IsDBCSLeadByte(static_cast<BYTE>(s[i])) && i + 1 < s.size()) {
-            out += s[++i];
-            backslashes = 0;
-        } else {
-            backslashes = s[i] == '\\' ? backslashes + 1 : 0;
-        }
-    }
-    return out + std::string(backslashes, '\\') + "\"";
-#else
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-#endif
-}
+using test_process::Quote;
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
-}
-
-std::string ReadText(const std::string& path) {
-    const Bytes b = ReadHostFile(path);
-    std::string text;
-    for (uint8_t c : b)
-        if (c != '\r') text += static_cast<char>(c);
-    return text;
 }
 
 void RemoveTree(const std::string& path) {
@@ -118,22 +87,9 @@ protected:
 
     // Runs the tool with the arguments (quoted here); the exit status.
     int Run(const std::vector<std::string>& arguments) {
-        std::string command = Quote(tool_);
-        for (const std::string& a : arguments) command += " " + Quote(a);
-        command += " >" + Quote(Path("stdout.txt")) + " 2>" + Quote(Path("stderr.txt"));
-#if defined(_WIN32)
-        // The command processor strips one pair of quotes around it all.
-        const int status = std::system(("\"" + command + "\"").c_str());
-#else
-        const int status = std::system(command.c_str());
-        if (status != -1 && WIFEXITED(status)) {
-            out = ReadText(Path("stdout.txt"));
-            err = ReadText(Path("stderr.txt"));
-            return WEXITSTATUS(status);
-        }
-#endif
-        out = ReadText(Path("stdout.txt"));
-        err = ReadText(Path("stderr.txt"));
+        const int status = test_process::Run(tool_, arguments, Path("stdout.txt"), Path("stderr.txt"), &out, &err);
+        std::erase(out, '\r');
+        std::erase(err, '\r');
         return status;
     }
 
