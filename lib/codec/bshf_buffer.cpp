@@ -32,10 +32,16 @@ bool TLMBshfBuffer::SetPassword(const char* password, uint32_t length) {
         uint32_t seed = length + 1;
         for (uint32_t i = seed; i < kShuffleMinimumKey; ++i) key[i] = static_cast<uint8_t>(key[i - 1] + key[i % seed]);
     }
+    key_offset_ = 0;
+    // The same key again (every entry of an archive under one password):
+    // the permutations already made stay good.
+    if (key_ != nullptr && key_length == key_length_ && std::memcmp(key, key_, key_length) == 0) {
+        delete[] key;
+        return true;
+    }
     delete[] key_;
     key_ = key;
     key_length_ = key_length;
-    key_offset_ = 0;
 
     delete[] permutations_;
     permutations_ = nullptr;
