@@ -36,21 +36,6 @@
 
 namespace plat {
 
-#if defined(HVB_FUZZING)
-// Under the fuzzer the pages come from the sanitizer's allocator, so that its
-// limit on one allocation covers the heap's segments too.
-void* PageAllocate(uint32_t size) {
-    void* p = nullptr;
-    if (posix_memalign(&p, 65536, size) != 0) return nullptr;
-    std::memset(p, 0, size);
-    return p;
-}
-
-int PageRelease(void* address, uint32_t) {
-    std::free(address);
-    return 1;
-}
-#else
 // Freed regions are kept for reuse, up to kCacheBytes in all: unmapping
 // flushes the TLB on every processor, and on the heap's mixed load that
 // flush, not the work, was most of the cost of a large block. A region is
@@ -91,14 +76,34 @@ bool PageCacheEnabled() {
 
 uint32_t PageRound(uint32_t size) { return (size + kPageSize - 1) & ~(kPageSize - 1); }
 
+#if defined(HVB_FUZZING)
+// Under the fuzzer the pages come from the sanitizer's allocator, so that its
+// limit on one allocation covers the heap's segments too and a segment the
+// heap loses is reported as a leak.
+void* Map(uint32_t size) {
+    const uint32_t rounded = PageRound(size);
+    void* p = nullptr;
+    if (rounded < size || posix_memalign(&p, 65536, rounded) != 0) return nullptr;
+    std::memset(p, 0, rounded);
+    return p;
+}
+
+int Unmap(void* address, uint32_t) {
+    std::free(address);
+    return 1;
+}
+#else
 void* Map(uint32_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
-int Unmap(const CachedRegion& region) {
+int Unmap(void* address, uint32_t size) { return munmap(address, size) == 0 ? 1 : 0; }
+#endif
+
+int UnmapCached(const CachedRegion& region) {
     HVB_UNPOISON(region.address, region.size);
-    return munmap(region.address, region.size) == 0 ? 1 : 0;
+    return Unmap(region.address, region.size);
 }
 
 void RemoveRegion(uint32_t index) {
@@ -136,7 +141,7 @@ int PageRelease(void* address, uint32_t size) {
     const CachedRegion region = {address, rounded};
     if (address == nullptr || (reinterpret_cast<uintptr_t>(address) & (kPageSize - 1)) != 0 || rounded == 0 ||
         rounded > kCacheBytes || !PageCacheEnabled()) {
-        return munmap(address, size) == 0 ? 1 : 0;
+        return Unmap(address, size);
     }
     HVB_POISON(address, rounded);
     // What makes room is unmapped after the lock is left.
@@ -151,10 +156,9 @@ int PageRelease(void* address, uint32_t size) {
     cache.regions[cache.count++] = region;
     cache.bytes += rounded;
     LeaveCriticalSection(&cache.lock);
-    for (uint32_t i = 0; i < evicted_count; ++i) Unmap(evicted[i]);
+    for (uint32_t i = 0; i < evicted_count; ++i) UnmapCached(evicted[i]);
     return 1;
 }
-#endif
 
 // A recursive futex lock rather than a pthread mutex: the heap takes it on
 // every call, and an uncontended enter and leave here is one atomic
