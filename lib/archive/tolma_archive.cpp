@@ -133,8 +133,14 @@ ResultCode TOLMAArchive::OpenFile(const char* path, const char* password, int32_
     return OpenEntry(path + last + 1, password, streaming);
 }
 
+// Whatever is open closes first, in either direction: a written entry that
+// cannot be finished fails the archive, not the entry that follows.
 ResultCode TOLMAArchive::OpenEntry(const char* name, const char* password, int32_t streaming) {
-    if (IsWriting()) return OpenEntryForWriting(name, password);
+    if (IsWriting()) {
+        if (CloseFile() != ResultSuccess) write_failed_ = true;
+        return OpenEntryForWriting(name, password);
+    }
+    CloseFile();
     return OpenEntryForReading(name, password, streaming);
 }
 

@@ -196,7 +196,6 @@ ResultCode TOLMAArchive::DescendDirectoryForReading(const TOLMADirectoryEntry* e
 // ---- files -------------------------------------------------------------------
 
 ResultCode TOLMAArchive::OpenEntryForReading(const char* name, const char* password, int32_t streaming) {
-    CloseFile();
     TOLMADirectoryEntry* entry = FindEntry(name);
     if (entry == nullptr || entry->IsDirectory()) return ResultGeneralError;
     // Offset 0 is the directory's own record: an entry declared but never

@@ -112,7 +112,6 @@ ResultCode TOLMAArchive::DescendDirectoryForWriting(TOLMADirectoryEntry* entry, 
 // ---- files -------------------------------------------------------------------
 
 ResultCode TOLMAArchive::OpenEntryForWriting(const char* name, const char* password) {
-    if (CloseFile() != ResultSuccess) write_failed_ = true;
     TOLMADirectoryEntry* entry = FindEntry(name);
     if (entry == nullptr || entry->IsDirectory()) return ResultGeneralError;
     const uint32_t offset = QDXFile::GetPosition();

@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "support/test_files.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #endif
 
@@ -26,7 +25,7 @@ inline std::string Quote(const std::string& s) {
     size_t backslashes = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         out += s[i];
-        if (IsDBCSLeadByte(static_cast<BYTE>(s[i])) && i + 1 < s.size()) {
+        if (plat::IsDBCSLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
             out += s[++i];
             backslashes = 0;
         } else {
