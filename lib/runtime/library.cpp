@@ -1,5 +1,5 @@
 // Library and task initialisation, reference-counted per process and per
-// thread, and processor-type detection.
+// thread. Processor-type detection is the core's (core/processor.h).
 #include "runtime/library.h"
 
 #include <cmath>
