@@ -1,4 +1,5 @@
-# Version information and an application manifest for a win32 program:
+# Version information and an application manifest for a win32 program (the
+# manifest may name @P_NAME@ and @PROJECT_VERSION@):
 #   hvb_program_info(TARGET DESCRIPTION text MANIFEST file LANGUAGE id CODEPAGE cp [INCLUDED_BY_RC dir])
 # The script is written in UTF-8 and compiled in the code page CODEPAGE names
 # (932 for Japanese texts). With INCLUDED_BY_RC the script is only placed in
@@ -22,6 +23,10 @@ function(hvb_program_info target)
     endwhile()
   endforeach()
   string(TOLOWER "${language_digits}${codepage_digits}" P_BLOCK)
+  # The manifest names the program and its version as the build knows them.
+  set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${target}_info/${target}.manifest)
+  configure_file(${P_MANIFEST} ${manifest} @ONLY)
+  set(P_MANIFEST ${manifest})
   set(utf8 ${CMAKE_CURRENT_BINARY_DIR}/${target}_info/program_info.utf8.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/program_info.rc.in ${utf8} @ONLY)
   if(P_INCLUDED_BY_RC)

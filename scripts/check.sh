@@ -6,6 +6,9 @@
 #                UndefinedBehaviorSanitizer and LeakSanitizer (the main host run)
 #   host-asan    the host on i386, the 32-bit layouts, under the sanitizers
 #                (natively or under qemu where the kernel runs no 32-bit code)
+#   winxp        the shipped programs import only what XP exports, use SSE
+#                only where the processor flags choose it, and carry a
+#                manifest XP's loader reads (also a win32 test)
 #   win32        the product, under Wine
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -95,6 +98,14 @@ else
   failed_steps+=("build host-asan"); failed=$((failed + 1))
 fi
 if configure_and_build win32 toolchain-mingw-i686.cmake; then
+  echo "== winxp"
+  if python3 scripts/check_winxp.py build/win32/app/repair.exe build/win32/tools/tolma/tolma.exe \
+       build/win32/tools/keyview/keyview.exe; then
+    passed=$((passed + 1))
+  else
+    failed_steps+=("winxp"); failed=$((failed + 1))
+  fi
+  timed winxp
   run_tests win32
   # The private displays and wineservers the prefixes kept.
   for d in $(find build/win32 -name .hvb-display 2>/dev/null); do bash scripts/wine-run.sh --stop-display "$(dirname "$d")"; done

@@ -17,6 +17,8 @@ mkdir -p build
 cmake -S "$root" -B build/release -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DHVB_BUILD_TESTS=OFF >build/release.configure.log
 ninja -C build/release -j "$jobs" repair tolma
+# What XP and a processor without SSE run, checked before the symbols go.
+python3 scripts/check_winxp.py build/release/app/repair.exe build/release/tools/tolma/tolma.exe >&2
 rm -rf "$out/$name" "$out/$name.zip"
 mkdir -p "$out/$name"
 cmake --install build/release --prefix "$out/$name" --strip >/dev/null
