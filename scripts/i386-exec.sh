@@ -11,6 +11,8 @@
 # Wine runs under the emulation too, given a current qemu (scripts/setup.sh
 # installs one).
 set -euo pipefail
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 misc=/proc/sys/fs/binfmt_misc
 entry=$misc/qemu-i386
@@ -33,15 +35,15 @@ if [ "${HVB_REREGISTER:-0}" != 1 ] && { { [ ! -e "$entry" ] && [ "${HVB_EMULATE_
 fi
 
 [ -n "$qemu" ] || { echo "i386-exec: no qemu-i386 is installed (scripts/setup.sh installs it)" >&2; exit 1; }
-[ -e "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
+[ -e "$misc/register" ] || $SUDO mount -t binfmt_misc binfmt_misc "$misc"
 # Another registration for i386 (a package's own, or one of an older qemu)
 # would take the programs first.
 for e in "$misc"/*; do
   [ -f "$e" ] && [ "$e" != "$misc/register" ] && [ "$e" != "$misc/status" ] || continue
-  grep -q '^magic 7f454c4601010100000000000000000002000300' "$e" && echo -1 >"$e"
+  grep -q '^magic 7f454c4601010100000000000000000002000300' "$e" && echo -1 | $SUDO tee "$e" >/dev/null
 done
 # ELF, 32-bit, little-endian, executable or shared object, machine 3 (i386);
 # F: the interpreter is opened now, so it serves every mount namespace.
-printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' >"$misc/register"
+printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' | $SUDO tee "$misc/register" >/dev/null
 "$probe_dir/probe" || { echo "i386-exec: 32-bit programs cannot run on this machine" >&2; exit 1; }
 echo emulated

@@ -36,20 +36,36 @@ did=()
 # answers before any compiler is installed. HVB_EMULATE_I386=1 says no.
 native_i386() {
   [ "${HVB_EMULATE_I386:-0}" != 1 ] || return 1
-  local probe
+  local probe ok=1 entry=/proc/sys/fs/binfmt_misc/qemu-i386
   probe=$(mktemp)
   printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0' >"$probe"
   printf '\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\135\0\0\0\135\0\0\0\5\0\0\0\0\20\0\0' >>"$probe"
   printf '\270\1\0\0\0\61\333\315\200' >>"$probe"
   chmod +x "$probe"
-  local ok=1 entry=/proc/sys/fs/binfmt_misc/qemu-i386
-  # A registered emulator would answer for the kernel: ask the kernel alone.
-  if grep -qx enabled "$entry" 2>/dev/null; then
-    echo 0 | $SUDO tee "$entry" >/dev/null
+  if ! grep -qx enabled "$entry" 2>/dev/null; then
     "$probe" 2>/dev/null && ok=0
-    echo 1 | $SUDO tee "$entry" >/dev/null
   else
-    "$probe" 2>/dev/null && ok=0
+    # A registered emulator would answer for the kernel. A user namespace
+    # with a binfmt_misc of its own (Linux 6.7 and later) has none: ask the
+    # kernel there, leaving the machine's registration alone.
+    local asked
+    asked=$(unshare --user --map-root-user --mount -- sh -c \
+      'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || exit 3
+       [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] || exit 3
+       "$1" 2>/dev/null && echo yes || echo no' sh "$probe" 2>/dev/null) || asked=
+    case $asked in
+      yes) ok=0 ;;
+      no) ;;
+      *)
+        # Only by switching the registration off for a moment; it is
+        # switched on again however this script ends.
+        trap 'echo 1 | $SUDO tee "$entry" >/dev/null' EXIT INT TERM
+        echo 0 | $SUDO tee "$entry" >/dev/null
+        "$probe" 2>/dev/null && ok=0
+        echo 1 | $SUDO tee "$entry" >/dev/null
+        trap - EXIT INT TERM
+        ;;
+    esac
   fi
   rm -f "$probe"
   return $ok
@@ -68,13 +84,15 @@ updated=0
 apt_update() {  # retried; a suite whose index stays unfetchable is left as it was
   [ $updated = 0 ] || return 0
   updated=1
-  local try
+  local try errors
+  errors=$(mktemp)
   for try in 1 2 3; do
-    $SUDO apt-get update -qq -o Acquire::Retries=3 2>/tmp/hvb-apt-update.err && return 0
+    $SUDO apt-get update -qq -o Acquire::Retries=3 2>"$errors" && { rm -f "$errors"; return 0; }
     sleep $((try * 5))
   done
   echo "setup: the package index could not be fetched whole; going on with what there is:" >&2
-  sed 's/^/  /' /tmp/hvb-apt-update.err >&2
+  sed 's/^/  /' "$errors" >&2
+  rm -f "$errors"
   did+=("tolerated a stale package index")
 }
 
@@ -87,12 +105,13 @@ apt_install() {  # packages...: retried with the release's own suite preferred
 
 native=1
 native_i386 || native=0
-[ $native = 1 ] || packages+=(qemu-user-static)
 
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+# qemu runs every i386 program where the kernel cannot, and the processor
+# models without SSE or SSE2 (scripts/i386-cpu.sh) everywhere.
 need_qemu=0
-[ $native = 1 ] || [ "$(qemu_major)" -ge $qemu_min ] || need_qemu=1
+[ "$(qemu_major)" -ge $qemu_min ] || need_qemu=1
 
 if [ ${#missing[@]} -gt 0 ] || [ $need_qemu = 1 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || { $SUDO dpkg --add-architecture i386; did+=("added the i386 architecture"); }
@@ -129,7 +148,9 @@ if ! have_locale; then
 fi
 
 # A qemu installed now replaces whatever emulator was registered before.
-how=$(HVB_REREGISTER=$need_qemu bash "$here/i386-exec.sh")
+reregister=0
+[ $native = 1 ] || reregister=$need_qemu
+how=$(HVB_REREGISTER=$reregister bash "$here/i386-exec.sh")
 if [ ${#did[@]} -eq 0 ]; then
   echo "setup: nothing to do (i386 programs: $how)"
 else

@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_ROOT=$(cd "$here/../.." && pwd)
 . "$here/e2e_lib.sh"
 . "$here/repair_lib.sh"
-E2E_OUT=$E2E_ROOT/$scenario
+E2E_OUT=$E2E_ROOT/$scenario${HVB_E2E_VARIANT:+-$HVB_E2E_VARIANT}
 rm -rf "$E2E_OUT"
 mkdir -p "$E2E_ROOT"
 e2e_display
@@ -17,6 +17,14 @@ e2e_window_manager
 if [ "$scenario" = long_desktop ]; then repair_env prefix-long-desktop; else repair_env; fi
 # One prefix for every scenario; scenarios run one at a time.
 repair_wine wineboot -i >/dev/null 2>&1
+# HVB_E2E_WINDOWS: the version of Windows that Wine reports (winxp, win7, ...).
+if [ -n "${HVB_E2E_WINDOWS:-}" ]; then
+  repair_wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$HVB_E2E_WINDOWS" /f >/dev/null 2>&1 ||
+    e2e_fail "cannot make Wine report $HVB_E2E_WINDOWS"
+  reported=$(repair_wine cmd /c ver 2>/dev/null | tr -d '\r' | grep .)
+  echo "$scenario: Wine reports $reported"
+  [ "$HVB_E2E_WINDOWS" != winxp ] || [[ $reported == *" 5.1."* ]] || e2e_fail "Wine does not report Windows XP"
+fi
 
 omitted='SCRIPT\1_2_5.scn'
 damaged='SCRIPT\1_3_1.scn'

@@ -7,8 +7,10 @@
 REPAIR_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ぽるてぃ体験版'
 REPAIR_INSTALL_WIN='C:\Games\ぽるてぃ体験版'
 
+# HVB_E2E_VARIANT names a variant of the machine (a processor model, a
+# Windows version): it gets prefixes of its own.
 repair_env() {  # [PREFIX_NAME]: a prefix of its own for a scenario that changes it
-  export WINEPREFIX=$E2E_ROOT/${1:-prefix}
+  export WINEPREFIX=$E2E_ROOT/${1:-prefix}${HVB_E2E_VARIANT:+-$HVB_E2E_VARIANT}
   export HOME=$E2E_ROOT/home
   mkdir -p "$HOME"
   REPAIR_INSTALL=$WINEPREFIX/drive_c/Games/ぽるてぃ体験版
