@@ -8,14 +8,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_ROOT=$(cd "$here/../.." && pwd)
 . "$here/e2e_lib.sh"
 . "$here/repair_lib.sh"
-E2E_OUT=$E2E_ROOT/$scenario
+E2E_OUT=$E2E_ROOT/$scenario$REPAIR_LOCALE_SUFFIX
 rm -rf "$E2E_OUT"
 mkdir -p "$E2E_ROOT"
 e2e_display
 e2e_window_manager
 # The desktop scenario rewrites the prefix's shell folders: it gets its own.
 if [ "$scenario" = long_desktop ]; then repair_env prefix-long-desktop; else repair_env; fi
-# One prefix for every scenario; scenarios run one at a time.
+# One prefix for every scenario of a locale; scenarios run one at a time.
 repair_wine wineboot -i >/dev/null 2>&1
 
 omitted='SCRIPT\1_2_5.scn'
@@ -40,19 +40,22 @@ case $scenario in
     [ "$(stat -c %s "$REPAIR_INSTALL/CG/cg_pack.dat")" -gt 10240000 ] || e2e_fail "no file crosses the chunk size"
     [ -f "$REPAIR_INSTALL/config.dat" ] && [ ! -s "$REPAIR_INSTALL/config.dat" ] || e2e_fail "the empty file"
     cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" || e2e_fail "script not restored from data.dat"
-    esc='C:\\Games\\ぽるてぃ体験版'
+    # The folder as the system's code page holds it, its separators doubled.
+    esc=${REPAIR_INSTALL_WIN//\\/\\\\}
     long=$(printf 'L%.0s' $(seq 1100))
     printf '[Setup]\r\nDir=%s\r\nProgram=%s\\pro.exe\r\n\r\nBoth=%s;%s\\SCRIPT\r\nPartial=@INSTDI\r\nLong=%s%s\r\n[End]\r\n' \
-      "$esc" "$esc" "$esc" "$esc" "$long" "$esc" | iconv -f UTF-8 -t CP932 >"$E2E_OUT/setup.log.expected"
+      "$esc" "$esc" "$esc" "$esc" "$long" "$esc" | iconv -f UTF-8 -t "CP${REPAIR_CODEPAGE#windows-}" \
+      >"$E2E_OUT/setup.log.expected"
     cmp "$E2E_OUT/setup.log.expected" "$REPAIR_INSTALL/setup.log" || e2e_fail "setup.log differs from the template"
     desktop=$(find "$WINEPREFIX/drive_c/users" "$HOME" -name Desktop -type d 2>/dev/null | head -n 1)
+    installed=${REPAIR_INSTALL_REL//\//.}
     for pair in 'ぽるてぃ体験版.lnk:pro.exe' 'ぽるてぃキャラクター紹介.lnk:chara.exe' 'ぽるてぃぷりむオリジナル.lnk:org.exe'; do
       link=${pair%%:*} program=${pair##*:}
       found=$(ls "$WINEPREFIX"/drive_c/users/*/Desktop/"$link" 2>/dev/null | head -n 1)
       [ -n "$found" ] || e2e_fail "no shortcut $link (desktop: $desktop)"
-      lnkinfo -c windows-932 "$found" >"$E2E_OUT/$program.lnkinfo" 2>&1 || e2e_fail "lnkinfo cannot read $link"
-      grep -q "Local path.*Games.ぽるてぃ体験版.$program" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link target"; }
-      grep -q "Working directory.*Games.ぽるてぃ体験版.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
+      lnkinfo -c $REPAIR_CODEPAGE "$found" >"$E2E_OUT/$program.lnkinfo" 2>&1 || e2e_fail "lnkinfo cannot read $link"
+      grep -q "Local path.*C:.$installed.$program" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link target"; }
+      grep -q "Working directory.*C:.$installed.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
     done
     ;;
   keys_during_copy)
@@ -111,8 +114,8 @@ case $scenario in
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
     found=$(cd "$long_desktop" && ls -- *.lnk 2>/dev/null)
     [ "$found" = 'ぽるてぃ体験版.lnk' ] || e2e_fail "shortcuts on the long desktop: ${found:-none}"
-    lnkinfo -c windows-932 "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
-    grep -q "Local path.*Games.ぽるてぃ体験版.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
+    lnkinfo -c $REPAIR_CODEPAGE "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
+    grep -q "Local path.*C:.${REPAIR_INSTALL_REL//\//.}.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
       || { cat "$E2E_OUT/pro.exe.lnkinfo"; e2e_fail "shortcut target"; }
     [ -z "$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null)" ] || e2e_fail "a shortcut was made elsewhere"
     ;;
