@@ -184,7 +184,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     // -1, a dialog that could not be created, copied nothing.
-    const INT_PTR result = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kRepairDialogId), nullptr, RepairDialogProc, 0);
+    // A Unicode dialog: an ANSI one takes its UTF-16 template's texts through
+    // the system's code page.
+    const INT_PTR result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(kRepairDialogId), nullptr, RepairDialogProc, 0);
     if (!RepairCompleted(result)) {
         Message(kCopyFailed);
         CloseRepairObjects();

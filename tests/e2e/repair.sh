@@ -34,6 +34,9 @@ case $scenario in
   complete)
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    # The progress dialog is known by its title and not answered as a box.
+    [ "$(cat "$E2E_OUT/captions")" = $'修正セットアップ\n修復セットアップ' ] \
+      || e2e_fail "captions: $(tr '\n' '|' <"$E2E_OUT/captions")"
     # The script restored from data.dat differs from the archive's copy.
     diffs=$(repair_differences | grep -v -x -F './SCRIPT/1_5_22.scn')
     [ -z "$diffs" ] || e2e_fail "files still differ: $diffs"
@@ -93,6 +96,28 @@ case $scenario in
     repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "$long" /f >/dev/null 2>&1
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+    ;;
+  unheld_location)
+    # A location the system's code page cannot hold reads as another path:
+    # not found, even where that other path is an installation. First the
+    # Japanese folder, then one whose full-width letters read as the real
+    # installation's ASCII name.
+    jp_rel='Games/ぽるてぃ体験版' wide_rel='Ｇａｍｅ'
+    for rel in "$jp_rel" "$wide_rel"; do
+      ! printf '%s' "$rel" | iconv -f UTF-8 -t "CP${REPAIR_CODEPAGE#windows-}" >/dev/null 2>&1 \
+        || e2e_fail "code page ${REPAIR_CODEPAGE} holds $rel: run this scenario where it does not"
+    done
+    mkdir -p "$WINEPREFIX/drive_c/$jp_rel" && cp -r "$REPAIR_INSTALL/." "$WINEPREFIX/drive_c/$jp_rel/"
+    jp_before=$(cd "$WINEPREFIX/drive_c/$jp_rel" && find . -type f -exec md5sum {} + | sort)
+    for rel in "$jp_rel" "$wide_rel"; do
+      repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "C:\\${rel//\//\\}" /f >/dev/null 2>&1
+      repair_run
+      repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+      [ "$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort)" = "$before" ] || e2e_fail "$rel: files changed"
+      [ "$(cd "$WINEPREFIX/drive_c/$jp_rel" && find . -type f -exec md5sum {} + | sort)" = "$jp_before" ] \
+        || e2e_fail "$rel: the Japanese folder changed"
+    done
+    rm -rf "$WINEPREFIX/drive_c/Games"
     ;;
   long_desktop)
     # The registered desktop is too long to read (128 bytes or more), so the
