@@ -3,8 +3,8 @@
 # ANSI code page 932. Used by CTest as the cross-compiling emulator and by the
 # end-to-end scripts. HVB_WINE_LOCALE names another locale (en_US.UTF-8: code
 # page 1252, zh_CN.UTF-8: 936) for the runs of a system whose code page is
-# not the program's; a prefix keeps the code page it was made with, so give
-# each locale a prefix of its own.
+# not the program's. The end-to-end tests give each locale prefixes of their
+# own, so that runs in one leave the others' as they were.
 #   wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]
 # Where no DISPLAY is set, the prefix gets a private Xvfb display of its own,
 # started by the first run and kept (its number and process id in
