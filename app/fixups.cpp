@@ -75,29 +75,25 @@ void RebuildSetupLog() {
     hvbHeapFree(nullptr, text, 0);
 }
 
-HRESULT CreateShortcut(const char* program_path, const char* link_path) {
+HRESULT CreateShortcut(const WideChar* program_path, const WideChar* link_path) {
     CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    IShellLinkW* link = nullptr;
+    HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                       reinterpret_cast<void**>(&link));
     if (FAILED(status)) {
-        MessageBoxA(nullptr, "ショートカット作成失敗", link_path, MB_OK);
+        WideChar text[kOwnTextUnits];
+        MessageBoxW(nullptr, plat::OwnText("ショートカット作成失敗", text, kOwnTextUnits), link_path, MB_OK);
         return status;
     }
     link->SetPath(program_path);
-    auto* directory = static_cast<char*>(hvbHeapAllocate(nullptr, kPathBufferSize, 0));
-    DirectoryOfPath(program_path, directory, kPathBufferSize);
+    auto* directory = static_cast<WideChar*>(hvbHeapAllocate(nullptr, kPathBufferSize * sizeof(WideChar), 0));
+    DirectoryOfWidePath(program_path, directory, kPathBufferSize);
     link->SetWorkingDirectory(directory);
     hvbHeapFree(nullptr, directory, 0);
     IPersistFile* file = nullptr;
     status = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
     if (SUCCEEDED(status)) {
-        WCHAR wide[kPathBufferSize];
-        if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, kPathBufferSize) == 0) {
-            status = HRESULT_FROM_WIN32(GetLastError());
-        } else {
-            status = file->Save(wide, TRUE);
-        }
+        status = file->Save(link_path, TRUE);
         file->Release();
     }
     link->Release();
@@ -118,11 +114,12 @@ int RestoreScriptAndShortcuts() {
 
     for (const Shortcut& row : kShortcuts) {
         // The shell's desktop folder may be up to 259 bytes: a link that
-        // would not fit is left out, the others are still made.
-        char program[kPathBufferSize];
-        char link[kPathBufferSize];
-        if (!JoinPath(program, kPathBufferSize, InstallDirectory, row.program) ||
-            !JoinPath(link, kPathBufferSize, desktop, row.link)) {
+        // would not fit is left out, the others are still made. The folders
+        // are the system's, the programs' and links' names ours.
+        WideChar program[kPathBufferSize];
+        WideChar link[kPathBufferSize];
+        if (!JoinWidePath(program, kPathBufferSize, InstallDirectory, row.program) ||
+            !JoinWidePath(link, kPathBufferSize, desktop, row.link)) {
             continue;
         }
         CreateShortcut(program, link);

@@ -36,7 +36,38 @@ const MessageRow kMessages[] = {
 
 int Message(DriverMessage message) {
     const MessageRow& row = kMessages[message - 1];
-    return MessageBoxA(nullptr, row.text, row.caption, row.buttons);
+    return ShowOwnMessage(row.text, row.caption, row.buttons);
+}
+
+// A key by a name of ours: by the name itself first (what a Unicode
+// installer, or one run in code page 932, made), then by its CP932 bytes read
+// in the system's code page (what an installer of ours run there made).
+LONG OpenOwnKey(HKEY parent, const char* name, REGSAM access, HKEY* key) {
+    WideChar wide[kPathBufferSize];
+    if (RegOpenKeyExW(parent, plat::OwnText(name, wide, kPathBufferSize), 0, access, key) == ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    return RegOpenKeyExA(parent, name, 0, access, key);
+}
+
+// Whether the string value reads in the system's code page as it is stored.
+// What that code page cannot hold reads as default characters or as a
+// look-alike ("Ｇａｍｅ" as "Game"): another path, one that may exist.
+bool ValueHoldsInCodePage(HKEY key, const WCHAR* name) {
+    WideChar stored[kPathBufferSize];
+    DWORD type = 0;
+    DWORD bytes = sizeof stored;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(stored), &bytes) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return true;
+    const int units = static_cast<int>(bytes / sizeof(WideChar));
+    if (units == 0) return true;
+    char narrow[kPathBufferSize * 2];
+    WideChar back[kPathBufferSize];
+    const int n = plat::WideToAnsi(stored, units, narrow, sizeof narrow);
+    return n != 0 && plat::AnsiToWide(narrow, n, back, kPathBufferSize) == units &&
+           std::memcmp(back, stored, bytes - bytes % sizeof(WideChar)) == 0;
 }
 
 LRESULT CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -83,6 +114,13 @@ bool RegisterStartupClass(HINSTANCE instance) {
 
 }  // namespace
 
+int ShowOwnMessage(const char* text, const char* caption, UINT buttons) {
+    WideChar wide_text[kOwnTextUnits];
+    WideChar wide_caption[kOwnTextUnits];
+    return MessageBoxW(nullptr, plat::OwnText(text, wide_text, kOwnTextUnits),
+                       plat::OwnText(caption, wide_caption, kOwnTextUnits), buttons);
+}
+
 char* FindSetupProgram() {
     SetupProgramPath[0] = '\0';
     // An empty removable drive would otherwise raise the system's own error
@@ -105,16 +143,19 @@ char* FindSetupProgram() {
 
 int32_t ReadInstallLocation(const char* subkey, const char* marker, char* destination) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
+    if (OpenOwnKey(HKEY_LOCAL_MACHINE, subkey, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
     // Zeroed, so that a value stored without its terminator still reads as a
     // string of at most 128 bytes.
     char value[kPathBufferSize] = {};
     DWORD bytes = 128;
     const LONG status = RegQueryValueExA(key, "InstallLocation", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes);
+    const bool holds = status == ERROR_SUCCESS && ValueHoldsInCodePage(key, L"InstallLocation");
     RegCloseKey(key);
     value[128] = '\0';
     lstrcpyA(destination, value);
     if (status != ERROR_SUCCESS) return -1;
+    // Not the installation, though perhaps a folder that exists.
+    if (!holds) return -1;
     char marker_path[kPathBufferSize];
     if (!JoinPath(marker_path, kPathBufferSize, value, marker)) return -1;
     WIN32_FIND_DATAA data;
@@ -143,7 +184,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     // -1, a dialog that could not be created, copied nothing.
-    const INT_PTR result = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kRepairDialogId), nullptr, RepairDialogProc, 0);
+    // A Unicode dialog: an ANSI one takes its UTF-16 template's texts through
+    // the system's code page.
+    const INT_PTR result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(kRepairDialogId), nullptr, RepairDialogProc, 0);
     if (!RepairCompleted(result)) {
         Message(kCopyFailed);
         CloseRepairObjects();

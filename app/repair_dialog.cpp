@@ -35,16 +35,16 @@ bool OpenArchive() {
 
 }  // namespace
 
-int WriteFileChunk(const char* path, const void* data, uint32_t offset, uint32_t count) {
-    auto* directory = static_cast<char*>(hvbHeapAllocate(nullptr, kPathBufferSize, 0));
-    DirectoryOfPath(path, directory, kPathBufferSize);
-    if (directory[0] != '\0') CreateDirectoryA(directory, nullptr);
+int WriteFileChunk(const WideChar* path, const void* data, uint32_t offset, uint32_t count) {
+    auto* directory = static_cast<WideChar*>(hvbHeapAllocate(nullptr, kPathBufferSize * sizeof(WideChar), 0));
+    DirectoryOfWidePath(path, directory, kPathBufferSize);
+    if (directory[0] != 0) CreateDirectoryW(directory, nullptr);
     hvbHeapFree(nullptr, directory, 0);
 
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, offset == 0 ? CREATE_ALWAYS : OPEN_ALWAYS,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, offset == 0 ? CREATE_ALWAYS : OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxA(nullptr, "書きこみで失敗しました", "fname", MB_OK);
+        ShowOwnMessage("書きこみで失敗しました", "fname", MB_OK);
         return 0;
     }
     SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
@@ -60,11 +60,12 @@ int ExtractListedFile(const char* name) {
         g_opened = true;
         if (!OpenArchive()) return 0;
     }
-    char target[kPathBufferSize];
-    if (!JoinPath(target, kPathBufferSize, InstallDirectory, name)) return 0;
+    // The installation's folder is the system's, the listed name ours.
+    WideChar target[kPathBufferSize];
+    if (!JoinWidePath(target, kPathBufferSize, InstallDirectory, name)) return 0;
 
     if (g_archive.OpenFile(name, nullptr, 0) != 0) {
-        MessageBoxA(nullptr, "tolmaファイルからファイルがみつかりませんでした", name, MB_OK);
+        ShowOwnMessage("tolmaファイルからファイルがみつかりませんでした", name, MB_OK);
         return 0;
     }
     uint32_t remaining = g_archive.GetLength();

@@ -12,7 +12,7 @@ constexpr uintptr_t kCommandOk = 1;      // IDOK: Enter
 constexpr uintptr_t kCommandCancel = 2;  // IDCANCEL: Escape, or the window closed
 constexpr uintptr_t ID_NEXT_FILE = 40014;
 
-// The dialog's end values; DialogBoxParamA gives -1 when it could not create
+// The dialog's end values; DialogBoxParamW gives -1 when it could not create
 // the dialog at all.
 constexpr intptr_t kDialogCopied = 1;
 constexpr intptr_t kDialogFailed = 0;

@@ -78,7 +78,7 @@ qemu_major() {  # the version of the installed qemu-i386-static, or 0
 }
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-have_locale() { locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; }
+have_locale() { locale -a 2>/dev/null | grep -qi "^${1%%.*}\\.utf-\\?8\$"; }  # NAME.UTF-8
 
 updated=0
 apt_update() {  # retried; a suite whose index stays unfetchable is left as it was
@@ -139,12 +139,21 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_qemu = 1 ]; then
   fi
 fi
 
-if ! have_locale; then
-  if ! grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+# Japanese for the product's own runs; English (code page 1252) and Chinese
+# (936) for the runs of a system whose code page is not the program's.
+locales=()
+for l in ja_JP.UTF-8 en_US.UTF-8 zh_CN.UTF-8; do
+  have_locale "$l" && continue
+  if ! grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null; then
+    echo "$l UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
   fi
-  $SUDO locale-gen ja_JP.UTF-8 >/dev/null
-  did+=("generated ja_JP.UTF-8")
+  locales+=("$l")
+done
+if [ ${#locales[@]} -gt 0 ]; then
+  # Without --keep-existing the archive of every locale is removed first, and
+  # programs running meanwhile lose theirs.
+  $SUDO locale-gen --keep-existing "${locales[@]}" >/dev/null
+  did+=("generated ${locales[*]}")
 fi
 
 # A qemu installed now replaces whatever emulator was registered before.

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs a win32 program under Wine in the project's private prefix, with the
 # ANSI code page 932. Used by CTest as the cross-compiling emulator and by the
-# end-to-end scripts.
+# end-to-end scripts. HVB_WINE_LOCALE names another locale (en_US.UTF-8: code
+# page 1252, zh_CN.UTF-8: 936) for the runs of a system whose code page is
+# not the program's. The end-to-end tests give each locale prefixes of their
+# own, so that runs in one leave the others' as they were.
 #   wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]
 # Where no DISPLAY is set, the prefix gets a private Xvfb display of its own,
 # started by the first run and kept (its number and process id in
@@ -35,7 +38,7 @@ fi
 mkdir -p "$prefix"
 export WINEPREFIX=$(cd "$prefix" && pwd)
 export WINEARCH=win32
-export LC_ALL=ja_JP.UTF-8
+export LC_ALL=${HVB_WINE_LOCALE:-ja_JP.UTF-8}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 

@@ -37,6 +37,32 @@ int WideToAnsi(const WideChar* source, int source_length, char* destination, int
 // IsDBCSLeadByte for the ANSI code page.
 bool IsDBCSLeadByte(unsigned char byte);
 
+// The program's own texts (messages, captions, names it gives files and keys)
+// are CP932 by construction, whatever the system's code page: this converts
+// one to UTF-16 for the system's wide calls, with the conventions of
+// AnsiToWide. Paths and names that come from the system keep its code page
+// and go through AnsiToWide.
+int OwnTextToWide(const char* source, int source_length, WideChar* destination, int capacity);
+
+// A zero-terminated own text as zero-terminated UTF-16 in capacity units (at
+// least 1): a text that does not fit is cut after its last whole character
+// that does. Returns destination.
+inline const WideChar* OwnText(const char* text, WideChar* destination, int capacity) {
+    int bytes = 0;
+    int fit = 0;  // bytes of whole characters that fit with the terminator
+    int units = 0;
+    while (text[bytes] != '\0') {
+        const unsigned char lead = static_cast<unsigned char>(text[bytes]);
+        const bool pair = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && text[bytes + 1] != '\0';
+        bytes += pair ? 2 : 1;
+        if (++units >= capacity) break;
+        fit = bytes;
+    }
+    const int n = fit == 0 ? 0 : OwnTextToWide(text, fit, destination, capacity - 1);
+    destination[n] = 0;
+    return destination;
+}
+
 }  // namespace plat
 
 using WideChar = plat::WideChar;

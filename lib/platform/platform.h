@@ -110,8 +110,8 @@ void DebuggerOutput(const char* text);
 using DebugOutputSink = void (*)(const char* text, void* context);
 void SetDebugOutputSink(DebugOutputSink sink, void* context);
 
-// Asks the user a Yes / No / Cancel question with no owner window. Texts are in
-// the ANSI code page (CP932). Returns one of the answers below.
+// Asks the user a Yes / No / Cancel question with no owner window. Texts are
+// the program's own, CP932 on any system. Returns one of the answers below.
 enum class Answer { Yes, No, Cancel };
 Answer AskYesNoCancel(const char* text, const char* caption);
 // Lets a program (tests, batch tools) answer the question itself; null restores

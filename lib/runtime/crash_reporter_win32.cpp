@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "platform/codepage.h"
 #include "runtime/crash_reporter.h"
 
 namespace {
@@ -15,7 +16,10 @@ plat::Answer AskBox(const char* text, const char* caption, uint32_t buttons, voi
     if (const CrashReporterHandler* handler = GetCrashReporterHandler(); handler && handler->ask) {
         return handler->ask(text, caption, buttons, handler->context);
     }
-    switch (MessageBoxA(nullptr, text, caption, buttons | MB_SETFOREGROUND)) {
+    WideChar wide_text[1280];
+    WideChar wide_caption[128];
+    switch (MessageBoxW(nullptr, plat::OwnText(text, wide_text, 1280), plat::OwnText(caption, wide_caption, 128),
+                        buttons | MB_SETFOREGROUND)) {
         case IDYES: return plat::Answer::Yes;
         case IDNO: return plat::Answer::No;
         default: return plat::Answer::Cancel;
@@ -27,17 +31,27 @@ bool ChooseLogFile(char* path, uint32_t size, void*) {
         return handler->choose_log_file(path, size, handler->context);
     }
     InitCommonControls();
-    OPENFILENAMEA dialog = {};
+    WideChar filter[sizeof kLogFilter];
+    WideChar title[64];
+    WideChar wide_path[1025] = {};
+    if (size > 1025) size = 1025;
+    // The filter's own terminators are converted with it.
+    if (plat::OwnTextToWide(kLogFilter, sizeof kLogFilter, filter, sizeof kLogFilter) == 0) return false;
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = 76;  // the size without the Windows 2000 additions
     dialog.hwndOwner = nullptr;
-    dialog.lpstrFilter = kLogFilter;
-    path[0] = 0;
-    dialog.lpstrFile = path;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = wide_path;
     dialog.nMaxFile = size - 1;
-    dialog.lpstrTitle = kSaveTitle;
-    dialog.lpstrDefExt = "log";
+    dialog.lpstrTitle = plat::OwnText(kSaveTitle, title, 64);
+    dialog.lpstrDefExt = L"log";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-    return GetSaveFileNameA(&dialog) != FALSE;
+    path[0] = 0;
+    if (GetSaveFileNameW(&dialog) == FALSE) return false;
+    // The file is opened by its name in the system's code page: a name that
+    // code page cannot hold would name another file.
+    bool lossy = false;
+    return plat::WideToAnsi(wide_path, -1, path, static_cast<int>(size), &lossy) != 0 && !lossy;
 }
 
 // The one load of a guarded read. A fault there (a page freed meanwhile, a

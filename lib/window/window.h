@@ -10,6 +10,7 @@
 
 #include "core/object.h"
 #include "core/result.h"
+#include "platform/codepage.h"
 #include "platform/platform.h"
 #include "window/input_filter.h"
 
@@ -111,8 +112,12 @@ public:
     }
     UINT_PTR SetTimer(UINT_PTR id, UINT elapse, TIMERPROC routine) { return ::SetTimer(window_, id, elapse, routine); }
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(window_, id); }
+    // Texts of the program's own: CP932 on any system.
     int MessageBox(const char* text, const char* caption, UINT type) {
-        return ::MessageBoxA(window_, text, caption, type);
+        WideChar wide_text[1024];
+        WideChar wide_caption[256];
+        return ::MessageBoxW(window_, plat::OwnText(text, wide_text, 1024), plat::OwnText(caption, wide_caption, 256),
+                             type);
     }
     BOOL PostMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return ::PostMessageA(window_, message, wparam, lparam);

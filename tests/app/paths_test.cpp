@@ -60,3 +60,37 @@ TEST(RepairPaths, JoinPathReportsWhatDoesNotFit) {
         }
     }
 }
+
+TEST(RepairPaths, JoinWidePathJoinsInUtf16WithTheNarrowFit) {
+    // The tests' system code page is CP932 as well, so both parts convert
+    // here as the program's names do everywhere.
+    const std::string desktop240 = "C:\\" + std::string(237, 'd');
+    const std::u16string wide240 = u"C:\\" + std::u16string(237, u'd');
+    struct Case {
+        std::string directory;
+        const char* name;
+        uint32_t size;
+        std::u16string joined;  // empty: does not fit
+    } cases[] = {
+        {"C:\\Users\\me\\Desktop", "ぽるてぃ体験版.lnk", 260, u"C:\\Users\\me\\Desktop\\ぽるてぃ体験版.lnk"},
+        {"C:\\Games\\ぽるてぃ体験版", "pro.exe", 260, u"C:\\Games\\ぽるてぃ体験版\\pro.exe"},
+        {"", "setup.log", 260, u"\\setup.log"},
+        {"ab", "", 4, u"ab\\"},
+        {desktop240, "ぽるてぃ体験版.lnk", 260, wide240 + u"\\ぽるてぃ体験版.lnk"},  // 259 bytes
+        // 269 bytes, though its 256 units would fit: the same links are made
+        // as from the narrow join.
+        {desktop240, "ぽるてぃキャラクター紹介.lnk", 260, u""},
+        {"ab", "c", 4, u""},
+        {"ab", "c", 0, u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directory.size());
+        SCOPED_TRACE(c.name);
+        auto out = std::make_unique<WideChar[]>(c.size);
+        if (c.size > 0) out[0] = u'x';
+        EXPECT_EQ(JoinWidePath(out.get(), c.size, c.directory.c_str(), c.name), !c.joined.empty());
+        if (c.size > 0) {
+            EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out.get())), c.joined);
+        }
+    }
+}

@@ -8,14 +8,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_ROOT=$(cd "$here/../.." && pwd)
 . "$here/e2e_lib.sh"
 . "$here/repair_lib.sh"
-E2E_OUT=$E2E_ROOT/$scenario${HVB_E2E_VARIANT:+-$HVB_E2E_VARIANT}
+E2E_OUT=$E2E_ROOT/$scenario$REPAIR_SUFFIX
 rm -rf "$E2E_OUT"
 mkdir -p "$E2E_ROOT"
 e2e_display
 e2e_window_manager
 # The desktop scenario rewrites the prefix's shell folders: it gets its own.
 if [ "$scenario" = long_desktop ]; then repair_env prefix-long-desktop; else repair_env; fi
-# One prefix for every scenario; scenarios run one at a time.
+# One prefix for every scenario of a locale; scenarios run one at a time.
 repair_wine wineboot -i >/dev/null 2>&1
 # HVB_E2E_WINDOWS: the version of Windows that Wine reports (winxp, win7, ...).
 if [ -n "${HVB_E2E_WINDOWS:-}" ]; then
@@ -42,25 +42,31 @@ case $scenario in
   complete)
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
+    # The progress dialog is known by its title and not answered as a box.
+    [ "$(cat "$E2E_OUT/captions")" = $'修正セットアップ\n修復セットアップ' ] \
+      || e2e_fail "captions: $(tr '\n' '|' <"$E2E_OUT/captions")"
     # The script restored from data.dat differs from the archive's copy.
     diffs=$(repair_differences | grep -v -x -F './SCRIPT/1_5_22.scn')
     [ -z "$diffs" ] || e2e_fail "files still differ: $diffs"
     [ "$(stat -c %s "$REPAIR_INSTALL/CG/cg_pack.dat")" -gt 10240000 ] || e2e_fail "no file crosses the chunk size"
     [ -f "$REPAIR_INSTALL/config.dat" ] && [ ! -s "$REPAIR_INSTALL/config.dat" ] || e2e_fail "the empty file"
     cmp -s "$REPAIR_DISC/data.dat" "$REPAIR_INSTALL/SCRIPT/1_5_22.scn" || e2e_fail "script not restored from data.dat"
-    esc='C:\\Games\\ぽるてぃ体験版'
+    # The folder as the system's code page holds it, its separators doubled.
+    esc=${REPAIR_INSTALL_WIN//\\/\\\\}
     long=$(printf 'L%.0s' $(seq 1100))
     printf '[Setup]\r\nDir=%s\r\nProgram=%s\\pro.exe\r\n\r\nBoth=%s;%s\\SCRIPT\r\nPartial=@INSTDI\r\nLong=%s%s\r\n[End]\r\n' \
-      "$esc" "$esc" "$esc" "$esc" "$long" "$esc" | iconv -f UTF-8 -t CP932 >"$E2E_OUT/setup.log.expected"
+      "$esc" "$esc" "$esc" "$esc" "$long" "$esc" | iconv -f UTF-8 -t "CP${REPAIR_CODEPAGE#windows-}" \
+      >"$E2E_OUT/setup.log.expected"
     cmp "$E2E_OUT/setup.log.expected" "$REPAIR_INSTALL/setup.log" || e2e_fail "setup.log differs from the template"
     desktop=$(find "$WINEPREFIX/drive_c/users" "$HOME" -name Desktop -type d 2>/dev/null | head -n 1)
+    installed=${REPAIR_INSTALL_REL//\//.}
     for pair in 'ぽるてぃ体験版.lnk:pro.exe' 'ぽるてぃキャラクター紹介.lnk:chara.exe' 'ぽるてぃぷりむオリジナル.lnk:org.exe'; do
       link=${pair%%:*} program=${pair##*:}
       found=$(ls "$WINEPREFIX"/drive_c/users/*/Desktop/"$link" 2>/dev/null | head -n 1)
       [ -n "$found" ] || e2e_fail "no shortcut $link (desktop: $desktop)"
-      lnkinfo -c windows-932 "$found" >"$E2E_OUT/$program.lnkinfo" 2>&1 || e2e_fail "lnkinfo cannot read $link"
-      grep -q "Local path.*Games.ぽるてぃ体験版.$program" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link target"; }
-      grep -q "Working directory.*Games.ぽるてぃ体験版.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
+      lnkinfo -c $REPAIR_CODEPAGE "$found" >"$E2E_OUT/$program.lnkinfo" 2>&1 || e2e_fail "lnkinfo cannot read $link"
+      grep -q "Local path.*C:.$installed.$program" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link target"; }
+      grep -q "Working directory.*C:.$installed.$" "$E2E_OUT/$program.lnkinfo" || { cat "$E2E_OUT/$program.lnkinfo"; e2e_fail "$link working directory"; }
     done
     ;;
   keys_during_copy)
@@ -99,6 +105,28 @@ case $scenario in
     repair_run
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
     ;;
+  unheld_location)
+    # A location the system's code page cannot hold reads as another path:
+    # not found, even where that other path is an installation. First the
+    # Japanese folder, then one whose full-width letters read as the real
+    # installation's ASCII name.
+    jp_rel='Games/ぽるてぃ体験版' wide_rel='Ｇａｍｅ'
+    for rel in "$jp_rel" "$wide_rel"; do
+      ! printf '%s' "$rel" | iconv -f UTF-8 -t "CP${REPAIR_CODEPAGE#windows-}" >/dev/null 2>&1 \
+        || e2e_fail "code page ${REPAIR_CODEPAGE} holds $rel: run this scenario where it does not"
+    done
+    mkdir -p "$WINEPREFIX/drive_c/$jp_rel" && cp -r "$REPAIR_INSTALL/." "$WINEPREFIX/drive_c/$jp_rel/"
+    jp_before=$(cd "$WINEPREFIX/drive_c/$jp_rel" && find . -type f -exec md5sum {} + | sort)
+    for rel in "$jp_rel" "$wide_rel"; do
+      repair_wine reg add "$REPAIR_UNINSTALL_KEY" /v InstallLocation /t REG_SZ /d "C:\\${rel//\//\\}" /f >/dev/null 2>&1
+      repair_run
+      repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG3"
+      [ "$(cd "$REPAIR_INSTALL" && find . -type f -exec md5sum {} + | sort)" = "$before" ] || e2e_fail "$rel: files changed"
+      [ "$(cd "$WINEPREFIX/drive_c/$jp_rel" && find . -type f -exec md5sum {} + | sort)" = "$jp_before" ] \
+        || e2e_fail "$rel: the Japanese folder changed"
+    done
+    rm -rf "$WINEPREFIX/drive_c/Games"
+    ;;
   long_desktop)
     # The registered desktop is too long to read (128 bytes or more), so the
     # tool asks the shell, which reports a folder of 240 bytes. With its
@@ -119,8 +147,8 @@ case $scenario in
     repair_expect_texts "$REPAIR_MSG1" "$REPAIR_MSG5"
     found=$(cd "$long_desktop" && ls -- *.lnk 2>/dev/null)
     [ "$found" = 'ぽるてぃ体験版.lnk' ] || e2e_fail "shortcuts on the long desktop: ${found:-none}"
-    lnkinfo -c windows-932 "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
-    grep -q "Local path.*Games.ぽるてぃ体験版.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
+    lnkinfo -c $REPAIR_CODEPAGE "$long_desktop/ぽるてぃ体験版.lnk" >"$E2E_OUT/pro.exe.lnkinfo" 2>&1 || e2e_fail "lnkinfo"
+    grep -q "Local path.*C:.${REPAIR_INSTALL_REL//\//.}.pro.exe" "$E2E_OUT/pro.exe.lnkinfo" \
       || { cat "$E2E_OUT/pro.exe.lnkinfo"; e2e_fail "shortcut target"; }
     [ -z "$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -name '*.lnk' 2>/dev/null)" ] || e2e_fail "a shortcut was made elsewhere"
     ;;

@@ -5,15 +5,35 @@
 # Needs: E2E_ROOT (work folder), REPAIR_EXE, MAKE_DISC_EXE, TOLMA_EXE, SOURCE_ROOT.
 
 REPAIR_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ぽるてぃ体験版'
-REPAIR_INSTALL_WIN='C:\Games\ぽるてぃ体験版'
+
+# The system's locale is the run's: HVB_WINE_LOCALE (wine-run.sh reads it
+# too), Japanese by default. REPAIR_LOCALE_SUFFIX tells apart the prefixes and
+# work folders of other locales, REPAIR_CODEPAGE names their ANSI code page
+# (for lnkinfo). The installation is in the Japanese folder where that code
+# page holds its name, else in an ASCII one: a path the system's code page
+# cannot hold is not the tool's to find.
+REPAIR_LOCALE=${HVB_WINE_LOCALE:-ja_JP.UTF-8}
+case $REPAIR_LOCALE in
+  ja_JP.*) REPAIR_LOCALE_SUFFIX= REPAIR_CODEPAGE=windows-932 ;;
+  zh_CN.*) REPAIR_LOCALE_SUFFIX=-zh_CN REPAIR_CODEPAGE=windows-936 ;;
+  *) REPAIR_LOCALE_SUFFIX=-${REPAIR_LOCALE%%.*} REPAIR_CODEPAGE=windows-1252 ;;
+esac
+if printf 'ぽるてぃ体験版' | iconv -f UTF-8 -t "CP${REPAIR_CODEPAGE#windows-}" >/dev/null 2>&1; then
+  REPAIR_INSTALL_REL='Games/ぽるてぃ体験版'
+else
+  REPAIR_INSTALL_REL='Game'
+fi
+REPAIR_INSTALL_WIN="C:\\${REPAIR_INSTALL_REL//\//\\}"
 
 # HVB_E2E_VARIANT names a variant of the machine (a processor model, a
-# Windows version): it gets prefixes of its own.
-repair_env() {  # [PREFIX_NAME]: a prefix of its own for a scenario that changes it
-  export WINEPREFIX=$E2E_ROOT/${1:-prefix}${HVB_E2E_VARIANT:+-$HVB_E2E_VARIANT}
+# Windows version): it gets prefixes and work folders of its own too.
+REPAIR_SUFFIX=$REPAIR_LOCALE_SUFFIX${HVB_E2E_VARIANT:+-$HVB_E2E_VARIANT}
+
+repair_env() {  # [PREFIX_NAME]: a prefix of its own for a scenario that changes it; one per locale and variant
+  export WINEPREFIX=$E2E_ROOT/${1:-prefix}$REPAIR_SUFFIX
   export HOME=$E2E_ROOT/home
   mkdir -p "$HOME"
-  REPAIR_INSTALL=$WINEPREFIX/drive_c/Games/ぽるてぃ体験版
+  REPAIR_INSTALL=$WINEPREFIX/drive_c/$REPAIR_INSTALL_REL
 }
 
 repair_wine() {  # wine-run.sh with the private prefix

@@ -105,3 +105,25 @@ TEST(CodePage, LiteralsAreCp932) {
     EString back(wide.GetString());
     EXPECT_EQ(back.Compare("日本語"), 0);
 }
+
+TEST(CodePage, OwnTextIsCutAfterItsLastWholeCharacter) {
+    struct Case {
+        const char* text;
+        int capacity;
+        const WideChar* expected;
+    } cases[] = {
+        {"修正セットアップ", 64, HVB_WTEXT("修正セットアップ")},
+        {"修正セットアップ", 9, HVB_WTEXT("修正セットアップ")},  // exactly with the terminator
+        {"修正セットアップ", 3, HVB_WTEXT("修正")},
+        {"a修", 2, HVB_WTEXT("a")},  // never half of a double-byte character
+        {"abc", 1, HVB_WTEXT("")},
+        {"", 4, HVB_WTEXT("")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.capacity);
+        std::vector<WideChar> out(static_cast<size_t>(c.capacity), 0x1234);
+        const WideChar* got = plat::OwnText(c.text, out.data(), c.capacity);
+        EXPECT_EQ(got, out.data());
+        EXPECT_EQ(std::basic_string<WideChar>(got), std::basic_string<WideChar>(c.expected));
+    }
+}

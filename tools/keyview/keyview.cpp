@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/hvb.h"
+#include "platform/codepage.h"
 #include "runtime/thread.h"
 #include "window/game_window.h"
 #include "xml/description.h"
@@ -34,6 +35,7 @@ const char kUsage[] =
     "event, 'timeout' per empty wait, 'message NAME CODE' per key or mouse\n"
     "message (and WM_CLOSE, as 'message close 0') the window itself receives.\n";
 
+const char kTitle[] = "keyview";
 constexpr UINT kQuitMessage = WM_APP + 1;
 constexpr int kShown = 8;
 
@@ -254,13 +256,17 @@ int RunViewer(const Options& options) {
     Viewer viewer;
     EGameWindow window;
     window.SetInterface(&viewer);
-    const ResultCode created = window.CreateGameWindow("keyview", options.flags, static_cast<uint32_t>(options.width),
+    const ResultCode created = window.CreateGameWindow(kTitle, options.flags, static_cast<uint32_t>(options.width),
                                                        static_cast<uint32_t>(options.height), options.bits, 0, nullptr);
     if (created != ResultSuccess) {
         std::fprintf(stderr, "keyview: %s\n", GetResultText(created));
         return 1;
     }
     window.SetInputFilter(&filter);
+    // The title is ours: set as UTF-16 straight into the window, which the
+    // library makes in the system's code page.
+    WideChar title[32];
+    DefWindowProcW(window.GetHandle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(plat::OwnText(kTitle, title, 32)));
 
     POINT origin{0, 0};
     window.ClientToScreenOffset(&origin);

@@ -166,4 +166,9 @@ int WideToAnsi(const WideChar* source, int source_length, char* destination, int
     return count;
 }
 
+// The ANSI code page is CP932 here.
+int OwnTextToWide(const char* source, int source_length, WideChar* destination, int capacity) {
+    return AnsiToWide(source, source_length, destination, capacity);
+}
+
 }  // namespace plat

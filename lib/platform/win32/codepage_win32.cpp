@@ -23,4 +23,9 @@ int WideToAnsi(const WideChar* source, int source_length, char* destination, int
 
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
+int OwnTextToWide(const char* source, int source_length, WideChar* destination, int capacity) {
+    if (source == nullptr || source_length == 0) return 0;
+    return ::MultiByteToWideChar(932, 0, source, source_length, destination, capacity);
+}
+
 }  // namespace plat

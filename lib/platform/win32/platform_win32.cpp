@@ -3,6 +3,7 @@
 #include <mmsystem.h>
 
 #include "platform/backend.h"
+#include "platform/codepage.h"
 
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(plat::CriticalSection));
 
@@ -78,7 +79,9 @@ namespace backend {
 void DebuggerOutput(const char* text) { OutputDebugStringA(text); }
 
 Answer AskYesNoCancel(const char* text, const char* caption) {
-    switch (MessageBoxA(nullptr, text, caption, MB_YESNOCANCEL)) {
+    WideChar wide_text[1024];
+    WideChar wide_caption[256];
+    switch (MessageBoxW(nullptr, OwnText(text, wide_text, 1024), OwnText(caption, wide_caption, 256), MB_YESNOCANCEL)) {
         case IDYES: return Answer::Yes;
         case IDNO: return Answer::No;
         default: return Answer::Cancel;
