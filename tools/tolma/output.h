@@ -7,8 +7,11 @@
 
 namespace tolma {
 
-// "tolma: TEXT" on standard error.
+// "tolma: TEXT" on standard error, on a line of its own: a progress line
+// being shown is cleared first and drawn again after.
 void Error(const std::string& text);
+// A command's own result line on standard output, likewise.
+void Report(const std::string& text);
 
 // Archive text (names, library messages) for the terminal; control
 // characters in untrusted names are shown escaped.
@@ -24,7 +27,7 @@ std::string NativeShown(const std::string& native);
 class Progress {
 public:
     Progress(uint64_t total_bytes, uint32_t total_files, bool verbose);
-    ~Progress() { Finish(); }
+    ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
@@ -36,9 +39,12 @@ public:
     // Clears the line, for good: a message may follow.
     void Finish();
 
+    // Around a message: the line goes, and comes back after it.
+    void Clear();
+    void Redraw();
+
 private:
     void Draw(bool now);
-    void Clear();
 
     uint64_t total_;
     uint32_t files_total_;
