@@ -56,11 +56,6 @@ Progress::Progress(uint64_t total_bytes, uint32_t total_files, bool verbose)
 
 Progress::~Progress() { Finish(); }
 
-void Progress::SetTotal(uint64_t bytes, uint32_t files) {
-    total_ = bytes;
-    files_total_ = files;
-}
-
 void Progress::BeginFile(const std::string& shown_name) {
     ++files_;
     if (verbose_) {

@@ -31,9 +31,6 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // Totals that grow as the work finds more (create walks directories as
-    // it stores them).
-    void SetTotal(uint64_t bytes, uint32_t files);
     void BeginFile(const std::string& shown_name);
     void Add(uint64_t bytes);
     // Clears the line, for good: a message may follow.
