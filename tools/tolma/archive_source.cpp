@@ -9,7 +9,7 @@ namespace tolma {
 
 int ArchiveSource::Open(const std::string& path, bool pe) {
     if (raw_.Open(path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(path));
+        Error("cannot open " + NativeShown(path) + " (" + tool::LastErrorText() + ")");
         return kExitNoArchive;
     }
     char magic[2] = {};

@@ -43,7 +43,7 @@ public:
     void Plan(const std::string& dir, int depth, std::vector<Item>* items) {
         std::vector<tool::DirectoryItem> found;
         if (!tool::ListDirectory(dir, &found)) {
-            Problem("cannot read directory " + NativeShown(dir));
+            Problem("cannot read directory " + NativeShown(dir) + " (" + tool::LastErrorText() + ")");
             return;
         }
         // Names already taken in this directory, as the archive compares
@@ -86,7 +86,7 @@ public:
                 Plan(full, depth + 1, &item.children);
             } else {
                 if (!tool::GetFileInfo(full, &item.size, &item.time)) {
-                    Problem("cannot read " + NativeShown(full));
+                    Problem("cannot read " + NativeShown(full) + " (" + tool::LastErrorText() + ")");
                     continue;
                 }
                 total += item.size;
@@ -143,7 +143,7 @@ private:
         progress.BeginFile(NativeShown(item.native));
         ERawFile in;
         if (in.Open(item.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Failure("cannot open " + NativeShown(item.native));
+            Failure("cannot open " + NativeShown(item.native) + " (" + tool::LastErrorText() + ")");
             return;
         }
         if (archive_.OpenEntry(item.name.c_str(), password_, 0) != ResultSuccess) {
@@ -185,8 +185,9 @@ int Create(const Options& o) {
     std::vector<Item> items;
     creator.Plan(dir, 0, &items);
     if (creator.problems != 0) {
-        Error(std::to_string(creator.problems) + (creator.problems == 1 ? " name or file" : " names or files") +
-              " cannot be stored as they are; no archive written");
+        Error(std::to_string(creator.problems) +
+              (creator.problems == 1 ? " name or file cannot be stored as it is" : " names or files cannot be stored as they are") +
+              "; no archive written");
         return kExitFailed;
     }
     TOLMAEntryList list;

@@ -175,7 +175,7 @@ int Embed(const Options& o) {
 
     ERawFile archive_file;
     if (archive_file.Open(archive_path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(archive_path));
+        Error("cannot open " + NativeShown(archive_path) + " (" + tool::LastErrorText() + ")");
         return kExitNoArchive;
     }
     {
@@ -189,7 +189,7 @@ int Embed(const Options& o) {
 
     ERawFile image_file;
     if (image_file.Open(image_path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(image_path));
+        Error("cannot open " + NativeShown(image_path) + " (" + tool::LastErrorText() + ")");
         return kExitFailed;
     }
     // An image rewritten in place is held as a copy, not as a view of the

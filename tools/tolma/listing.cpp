@@ -84,7 +84,7 @@ public:
                     continue;
                 }
                 if (!tool::GetFileInfo(planned.native, &planned.size, &planned.time)) {
-                    Problem("cannot read " + NativeShown(planned.native));
+                    Problem("cannot read " + NativeShown(planned.native) + " (" + tool::LastErrorText() + ")");
                     continue;
                 }
                 if (tool::SameFile(planned.native, output_) || tool::SameFile(planned.native, pending_)) {
@@ -146,7 +146,7 @@ private:
         progress.BeginFile(NativeShown(p.native));
         ERawFile in;
         if (in.Open(p.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(p.native));
+            Error("cannot open " + NativeShown(p.native) + " (" + tool::LastErrorText() + ")");
             ++failures;
             return;
         }
@@ -329,7 +329,7 @@ int CreateFromListing(const Options& o) {
     {
         ERawFile file;
         if (file.Open(o.listing.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(o.listing));
+            Error("cannot open " + NativeShown(o.listing) + " (" + tool::LastErrorText() + ")");
             return kExitFailed;
         }
         // The form `list --xml` writes has one "listing" element and XML's
@@ -339,7 +339,7 @@ int CreateFromListing(const Options& o) {
         const uint32_t size = file.GetLength();
         void* room = size != 0 ? bytes.GetWriteBuffer(size) : nullptr;
         if (size != 0 && (room == nullptr || file.Read(room, size) != size)) {
-            Error("cannot read " + NativeShown(o.listing));
+            Error("cannot read " + NativeShown(o.listing) + " (" + tool::LastErrorText() + ")");
             return kExitFailed;
         }
         bytes.CommitWrite(size);

@@ -87,7 +87,7 @@ void CopyPermissions(const std::string& from, const std::string& to) {
     if (stat(from.c_str(), &st) == 0) chmod(to.c_str(), st.st_mode & 07777);
 }
 
-std::string LastErrorText() { return std::strerror(errno); }
+std::string LastErrorText() { return errno != 0 ? std::strerror(errno) : "reason unknown"; }
 
 char NativeSeparator() { return '/'; }
 

@@ -146,6 +146,7 @@ void CopyPermissions(const std::string&, const std::string&) {}
 
 std::string LastErrorText() {
     const DWORD code = GetLastError();
+    if (code == 0) return "reason unknown";
     wchar_t text[256];
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 256, nullptr);
