@@ -282,8 +282,8 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     if (pe::ImageBytes(image_, image_memory_length_, table_offset,
                        static_cast<uint64_t>(section_count) * kSectionHeaderSize) == nullptr ||
         pe::ImageBytes(image_, image_memory_length_, 0, raw_data) == nullptr ||
-        optional_size < (Le16(optional_header_ + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus
-                                                                           : kFixedOptionalHeader) ||
+        optional_size <
+            (Le16(optional_header_ + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus : kFixedOptionalHeader) ||
         optional_offset + optional_size > raw_data || section_offset + kSectionHeaderSize > raw_data ||
         destination == nullptr) {
         return MessageResult(kHeadNotWritten);
@@ -452,8 +452,8 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     else if (last_in_memory)
         image_size = static_cast<uint32_t>(memory_end);
     Put32(new_optional + kSizeOfImage, image_size);
-    const uint32_t directories = Le16(optional + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus
-                                                                            : kFixedOptionalHeader;
+    const uint32_t directories =
+        Le16(optional + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus : kFixedOptionalHeader;
     const uint32_t directory_count = Le32(new_optional + directories - 4);
     auto directory_entry = [&](uint32_t index) -> uint8_t* {
         const uint32_t at = directories + 8 * index;

@@ -275,7 +275,8 @@ TEST(PEWriter, RefusalsAndShortWrites) {
     // table right after it.
     std::vector<uint8_t> short_optional = plain;
     PutLe(short_optional, kPEHeader + 20, 64, 2);
-    std::copy(plain.begin() + kSectionTable, plain.begin() + kSectionTable + 80, short_optional.begin() + kOptionalHeader + 64);
+    std::copy(plain.begin() + kSectionTable, plain.begin() + kSectionTable + 80,
+              short_optional.begin() + kOptionalHeader + 64);
     std::vector<uint8_t> padded = plain;
     padded.resize(plain.size() + 0x200);
     const Case cases[] = {

@@ -234,8 +234,9 @@ TEST_F(TolmaEmbed, FailedWritesKeepTheOriginal) {
         SCOPED_TRACE(output);
         const Bytes before = ReadHostFile(Path(output));
         const std::string command = "trap '' XFSZ; ulimit -f 40; exec " + test_process::Quote(tool_) + " embed " +
-                                    test_process::Quote(Path("in_place.exe")) + " " + test_process::Quote(Path("a.arc")) +
-                                    " -o " + test_process::Quote(Path(output)) + " 2>" + test_process::Quote(Path("stderr.txt"));
+                                    test_process::Quote(Path("in_place.exe")) + " " +
+                                    test_process::Quote(Path("a.arc")) + " -o " + test_process::Quote(Path(output)) +
+                                    " 2>" + test_process::Quote(Path("stderr.txt"));
         const int status = std::system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
         EXPECT_EQ(ReadHostFile(Path(output)), before);

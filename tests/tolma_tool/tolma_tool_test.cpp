@@ -488,7 +488,8 @@ TEST_F(TolmaTool, CreateRefusesNamesItCannotStore) {
             std::wstring wide(MAX_PATH, L'\0');
             wide.resize(MultiByteToWideChar(CP_ACP, 0, (Path("src") + kSep).c_str(), -1, wide.data(), MAX_PATH) - 1);
             std::wstring unit(name.size() + 1, L'\0');
-            unit.resize(MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, unit.data(), static_cast<int>(unit.size())) - 1);
+            unit.resize(MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, unit.data(), static_cast<int>(unit.size())) -
+                        1);
             std::FILE* f = _wfopen((wide + unit).c_str(), L"wb");
             ASSERT_NE(f, nullptr);
             std::fclose(f);
@@ -518,7 +519,8 @@ TEST_F(TolmaTool, FailedExtractionKeepsTheExistingFile) {
     EXPECT_EQ(ReadHostFile(kept), (Bytes{'m', 'i', 'n', 'e'}));
 #if !defined(_WIN32)
     // A full disk, simulated by a file-size limit below the file's 1 MiB.
-    EXPECT_EQ(RunLimited(100, {"extract", Path("a.arc"), Path("dest"), "sub/deeper/big.bin", "--force", "-p", "pw"}), 1);
+    EXPECT_EQ(RunLimited(100, {"extract", Path("a.arc"), Path("dest"), "sub/deeper/big.bin", "--force", "-p", "pw"}),
+              1);
     EXPECT_NE(err.find("cannot be written"), std::string::npos) << err;
     EXPECT_EQ(ReadHostFile(kept), (Bytes{'m', 'i', 'n', 'e'}));
 #endif
@@ -548,11 +550,13 @@ TEST_F(TolmaTool, ListingLeavesOutWhatXmlCannotHold) {
 TEST_F(TolmaTool, ListingsInUtf8WhateverTheirHead) {
     ASSERT_TRUE(tool::MakeDirectory(Path("src")));
     WriteFile(Path("src") + kSep + Native("日本語.txt"), {'j', 'p'});
-    const std::string body = "<listing><file name=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\" encoding=\"raw\"/></listing>";
-    const std::string sjis_body = "<listing><file name=\"" + std::string("日本語.txt") + "\" encoding=\"raw\"/></listing>";
-    for (const std::string& listing : {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body,
-                                       "\xEF\xBB\xBF" + body, "<?xml version=\"1.0\" encoding = 'UTF-8' ?>\n" + body,
-                                       "<?xml version=\"1.0\"?>" + body, body, sjis_body}) {
+    const std::string body =
+        "<listing><file name=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\" encoding=\"raw\"/></listing>";
+    const std::string sjis_body =
+        "<listing><file name=\"" + std::string("日本語.txt") + "\" encoding=\"raw\"/></listing>";
+    for (const std::string& listing :
+         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, "\xEF\xBB\xBF" + body,
+          "<?xml version=\"1.0\" encoding = 'UTF-8' ?>\n" + body, "<?xml version=\"1.0\"?>" + body, body, sjis_body}) {
         SCOPED_TRACE(listing);
         WriteFile(Path("l.xml"), Bytes(listing.begin(), listing.end()));
         ASSERT_EQ(Run({"create", Path("a.arc"), Path("src"), "--listing", Path("l.xml")}), 0) << err;
@@ -582,9 +586,12 @@ TEST_F(TolmaTool, CreateNeverStoresItsOwnOutput) {
 TEST_F(TolmaTool, FullStandardOutputIsAFailure) {
     MakeTree(Path("src"));
     ASSERT_EQ(Run({"create", Path("a.arc"), Path("src")}), 0) << err;
-    const std::vector<std::vector<std::string>> commands = {
-        {"cat", Path("a.arc"), "sub/over.bin"}, {"list", Path("a.arc")}, {"list", "--xml", Path("a.arc")},
-        {"verify", Path("a.arc")}, {"--help"}, {"--version"}};
+    const std::vector<std::vector<std::string>> commands = {{"cat", Path("a.arc"), "sub/over.bin"},
+                                                            {"list", Path("a.arc")},
+                                                            {"list", "--xml", Path("a.arc")},
+                                                            {"verify", Path("a.arc")},
+                                                            {"--help"},
+                                                            {"--version"}};
     for (const auto& arguments : commands) {
         SCOPED_TRACE(arguments[0]);
         std::string command = Quote(tool_);

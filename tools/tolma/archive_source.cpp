@@ -79,12 +79,12 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
 const char kArchiveLimitText[] =
     "an archive holds at most 2 GiB - 1 (2147483647 bytes); store the files in several archives";
 
-std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out,
-                 Progress& progress) {
+std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress) {
     std::vector<uint8_t> buffer(kChunk);
     std::string problem;
     for (uint64_t done = 0; done < size;) {
-        const uint32_t n = source.Read(buffer.data(), size - done < kChunk ? static_cast<uint32_t>(size - done) : kChunk);
+        const uint32_t n =
+            source.Read(buffer.data(), size - done < kChunk ? static_cast<uint32_t>(size - done) : kChunk);
         if (n == 0) {
             problem = "it could not be read to its end (did it change while it was read?)";
             break;

@@ -60,8 +60,7 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
 // open file (opened for writing) and closes it; "" on success, else what went
 // wrong: a failed write or close, a source that shrank or grew meanwhile, or
 // an archive file (out) that would pass kArchiveLimit.
-std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out,
-                 Progress& progress);
+std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress);
 
 // The --password option in the archive's code page, or null without one.
 const char* PasswordOf(const Options& o, std::string* converted);

@@ -186,7 +186,8 @@ int Create(const Options& o) {
     creator.Plan(dir, 0, &items);
     if (creator.problems != 0) {
         Error(std::to_string(creator.problems) +
-              (creator.problems == 1 ? " name or file cannot be stored as it is" : " names or files cannot be stored as they are") +
+              (creator.problems == 1 ? " name or file cannot be stored as it is"
+                                     : " names or files cannot be stored as they are") +
               "; no archive written");
         return kExitFailed;
     }

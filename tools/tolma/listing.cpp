@@ -216,7 +216,8 @@ void WriteItems(const TOLMAListingDirectory& directory, int depth, std::string* 
 int32_t ListingEncoding(const std::string& bytes) {
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return EDescription::EncodingUTF8;
     tool::WideText ignored;
-    const int32_t fallback = tool::Utf8ToWide(bytes, &ignored) ? EDescription::EncodingUTF8 : EDescription::EncodingShiftJIS;
+    const int32_t fallback =
+        tool::Utf8ToWide(bytes, &ignored) ? EDescription::EncodingUTF8 : EDescription::EncodingShiftJIS;
     if (bytes.compare(0, 5, "<?xml") != 0) return fallback;
     const std::string declaration = bytes.substr(0, bytes.find("?>"));
     size_t at = declaration.find("encoding");
