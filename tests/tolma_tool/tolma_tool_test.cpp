@@ -225,6 +225,12 @@ TEST_F(TolmaTool, ExtractsSelectedPathsAndKeepsExistingFiles) {
     EXPECT_EQ(ReadHostFile(dest + kSep + "empty"), Bytes());
     EXPECT_EQ(Run({"extract", archive, dest, "missing"}), 1);
     EXPECT_NE(err.find("not found"), std::string::npos) << err;
+#if !defined(_WIN32)
+    // A stored file typed where DEST stands: what it is taken as, and how to
+    // pick it.
+    EXPECT_EQ(Shell("cd " + Quote(dir_) + " && " + Quote(tool_) + " extract a.arc exact.bin 2>stderr.txt"), 0);
+    EXPECT_NE(err.find("'exact.bin' is taken as DEST"), std::string::npos) << err;
+#endif
 }
 
 // "表" is 0x95 0x5C in Shift-JIS: its second byte is never a separator, in a

@@ -203,10 +203,27 @@ private:
     std::vector<std::string> native_;
 };
 
+// A lone argument after the archive is DEST. When it does not exist but names
+// a stored file, that file was most likely meant: say how to pick it.
+void NoteStoredDestination(TOLMAArchive& archive, const std::string& argument) {
+    std::string path;
+    if (!ArchivePathArgument(argument, &path) || path.empty()) return;
+    const size_t last = path.rfind('\\');
+    const TOLMADirectoryEntry* entry = nullptr;
+    if (archive.ChangeDirectory(last == std::string::npos ? "" : path.substr(0, last).c_str()) == ResultSuccess)
+        entry = archive.FindEntry(path.c_str() + (last == std::string::npos ? 0 : last + 1));
+    if (entry != nullptr && !entry->IsDirectory())
+        Error("note: " + Quoted(path) + " is taken as DEST, the directory to extract into; to extract that file " +
+              "alone, name DEST first: tolma extract ARCHIVE . " + argument);
+    archive.ChangeDirectory("");
+}
+
 int Extract(const Options& o) {
     ArchiveSource source;
     if (int r = source.Open(o.arguments[0], o.pe)) return r;
     const std::string destination = WithoutTrailingSeparators(o.arguments.size() >= 2 ? o.arguments[1] : ".");
+    if (o.arguments.size() == 2 && tool::GetPathKind(destination) == tool::PathKind::None)
+        NoteStoredDestination(source.Archive(), o.arguments[1]);
     if (tool::GetPathKind(destination) == tool::PathKind::None && !tool::MakeDirectory(destination)) {
         Error("cannot create " + NativeShown(destination));
         return kExitFailed;
@@ -236,7 +253,8 @@ extern const Command kExtractCommand = {
         "(default: the current directory), creating directories as needed. The\n"
         "first argument after ARCHIVE is always DEST: to pick files, name DEST\n"
         "first ('tolma extract setup.exe . data/readme.txt' extracts one file into\n"
-        "the current directory). PATHs use \\ or /, letter case does not matter.\n"
+        "the current directory); a DEST that does not exist but names a stored\n"
+        "file gets a note saying so. PATHs use \\ or /, letter case does not matter.\n"
         "Names that would lead outside DEST (absolute names, drive letters, '..',\n"
         "separators inside a name, links on the way) and names the system cannot\n"
         "hold are refused. Existing files are kept unless --force is given. Each\n"
