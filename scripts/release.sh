@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # A release of the product: builds the win32 target optimised, without tests,
 # puts the stripped repair.exe and tolma.exe and a read-me for the disc's
-# maker (with the tool's file table) into one folder (default release/), zips
+# maker (with the tool's file table) into one folder (default release/ in the
+# repository; a folder given is taken from the caller's directory), zips
 # the folder, and prints each file's size and SHA-256.
 set -euo pipefail
+# A folder given is the caller's, relative to where they stand; the default
+# lies in the repository.
+out=${1:+$(realpath -m "$1")}
 cd "$(dirname "$0")/.."
 root=$PWD
-out=$(realpath -m "${1:-release}")
+out=${out:-$root/release}
 jobs=${HVB_JOBS:-$(nproc)}
 
 bash scripts/setup.sh >/dev/null

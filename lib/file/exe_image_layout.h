@@ -36,6 +36,9 @@ inline constexpr uint32_t kFileAlignment = 36;
 inline constexpr uint32_t kSizeOfImage = 56;
 inline constexpr uint32_t kCheckSum = 64;
 inline constexpr uint16_t kMagicPE32Plus = 0x20B;
+// The fixed part of each form, up to and with the count of data directories.
+inline constexpr uint32_t kFixedOptionalHeader = 96;
+inline constexpr uint32_t kFixedOptionalHeaderPE32Plus = 112;
 inline constexpr uint32_t kResourceDirectory = 2;
 inline constexpr uint32_t kSecurityDirectory = 4;
 

@@ -15,6 +15,8 @@ using pe::kDirectorySize;
 using pe::kEntrySize;
 using pe::kFileAlignment;
 using pe::kFileHeaderSize;
+using pe::kFixedOptionalHeader;
+using pe::kFixedOptionalHeaderPE32Plus;
 using pe::kHighBit;
 using pe::kIdEntryCount;
 using pe::kMagic;
@@ -279,7 +281,9 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     // and the head is in memory.
     if (pe::ImageBytes(image_, image_memory_length_, table_offset,
                        static_cast<uint64_t>(section_count) * kSectionHeaderSize) == nullptr ||
-        pe::ImageBytes(image_, image_memory_length_, 0, raw_data) == nullptr || optional_size < kSizeOfImage + 4 ||
+        pe::ImageBytes(image_, image_memory_length_, 0, raw_data) == nullptr ||
+        optional_size <
+            (Le16(optional_header_ + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus : kFixedOptionalHeader) ||
         optional_offset + optional_size > raw_data || section_offset + kSectionHeaderSize > raw_data ||
         destination == nullptr) {
         return MessageResult(kHeadNotWritten);
@@ -448,8 +452,9 @@ ResultCode EXEImageFileObject::BeginWritingPEImage(HVBFileObject* destination) {
     else if (last_in_memory)
         image_size = static_cast<uint32_t>(memory_end);
     Put32(new_optional + kSizeOfImage, image_size);
-    const uint32_t directories = Le16(optional + kMagic) == kMagicPE32Plus ? 112 : 96;
-    const uint32_t directory_count = optional_size >= directories ? Le32(new_optional + directories - 4) : 0;
+    const uint32_t directories =
+        Le16(optional + kMagic) == kMagicPE32Plus ? kFixedOptionalHeaderPE32Plus : kFixedOptionalHeader;
+    const uint32_t directory_count = Le32(new_optional + directories - 4);
     auto directory_entry = [&](uint32_t index) -> uint8_t* {
         const uint32_t at = directories + 8 * index;
         return index < directory_count && at + 8 <= optional_size ? new_optional + at : nullptr;

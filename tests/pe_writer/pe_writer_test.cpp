@@ -271,6 +271,12 @@ TEST(PEWriter, RefusalsAndShortWrites) {
     PutLe(below_code, kOptionalHeader + 56, 0x3000);
     std::vector<uint8_t> overlay = plain;
     overlay.insert(overlay.end(), {'P', 'K', 3, 4});
+    // An optional header that stops before its checksum field, the section
+    // table right after it.
+    std::vector<uint8_t> short_optional = plain;
+    PutLe(short_optional, kPEHeader + 20, 64, 2);
+    std::copy(plain.begin() + kSectionTable, plain.begin() + kSectionTable + 80,
+              short_optional.begin() + kOptionalHeader + 64);
     std::vector<uint8_t> padded = plain;
     padded.resize(plain.size() + 0x200);
     const Case cases[] = {
@@ -281,6 +287,7 @@ TEST(PEWriter, RefusalsAndShortWrites) {
         {"it would run into the next section in memory", below_code, 0x1000, 0xFFFFFFFF, kNotLastSection, 0},
         {"it stays below the next section in memory", below_code, 0x800, 0xFFFFFFFF, nullptr, kRsrc + 0xA00},
         {"head cut short", plain, 5, 100, kHeadNotWritten, 100},
+        {"optional header without its fixed part", short_optional, 5, 0xFFFFFFFF, kHeadNotWritten, 0},
         {"directory cut short", plain, 5, kRsrc + 10, kDirectoryNotWritten, kRsrc + 10},
     };
     for (const Case& c : cases) {

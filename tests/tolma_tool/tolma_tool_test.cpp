@@ -18,6 +18,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -92,6 +95,24 @@ protected:
         std::erase(err, '\r');
         return status;
     }
+
+#if !defined(_WIN32)
+    // Runs the tool through the shell with its output files limited to
+    // `blocks` (the shell's units), where a write past the limit fails with
+    // EFBIG instead of killing the tool; the exit status.
+    int RunLimited(int blocks, const std::vector<std::string>& arguments) {
+        std::string command = "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec " + Quote(tool_);
+        for (const std::string& a : arguments) command += " " + Quote(a);
+        return Shell(command + " >" + Quote(Path("stdout.txt")) + " 2>" + Quote(Path("stderr.txt")));
+    }
+    // The exit status of a shell command; err holds the tool's errors.
+    int Shell(const std::string& command) {
+        const int status = std::system(command.c_str());
+        const Bytes e = ReadHostFile(Path("stderr.txt"));
+        err.assign(e.begin(), e.end());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+#endif
 
     // A tree of sample files below `root`.
     void MakeTree(const std::string& root) {
@@ -204,6 +225,12 @@ TEST_F(TolmaTool, ExtractsSelectedPathsAndKeepsExistingFiles) {
     EXPECT_EQ(ReadHostFile(dest + kSep + "empty"), Bytes());
     EXPECT_EQ(Run({"extract", archive, dest, "missing"}), 1);
     EXPECT_NE(err.find("not found"), std::string::npos) << err;
+#if !defined(_WIN32)
+    // A stored file typed where DEST stands: what it is taken as, and how to
+    // pick it.
+    EXPECT_EQ(Shell("cd " + Quote(dir_) + " && " + Quote(tool_) + " extract a.arc exact.bin 2>stderr.txt"), 0);
+    EXPECT_NE(err.find("'exact.bin' is taken as DEST"), std::string::npos) << err;
+#endif
 }
 
 // "表" is 0x95 0x5C in Shift-JIS: its second byte is never a separator, in a
@@ -268,6 +295,7 @@ TEST_F(TolmaTool, RefusesNamesThatLeaveTheDestination) {
         File("C:drive.txt", {5}),
         File("ctl\x01.txt", {6}),
         File("", {7}),
+        File("half\x81", {9}),
         parent,
         Dir("sub", {File("in.txt", {'i', 'n'}), File("..\\..\\deep.txt", {8})}),
     });
@@ -278,6 +306,7 @@ TEST_F(TolmaTool, RefusesNamesThatLeaveTheDestination) {
     for (const char* shown : {"'.'", "'..'", "'..\\up.txt'", "'../up2.txt'", "'/abs.txt'", "'C:drive.txt'",
                               "'ctl\\x01.txt'", "''", "'sub\\..\\..\\deep.txt'"})
         EXPECT_NE(err.find(std::string("refusing ") + shown), std::string::npos) << shown << "\n" << err;
+    EXPECT_NE(err.find("ends with half a double-byte character"), std::string::npos) << err;
     std::map<std::string, Bytes> box;
     Snapshot(Path("box"), "", &box);
     std::map<std::string, Bytes> expected = {
@@ -318,6 +347,10 @@ TEST_F(TolmaTool, DamageAndUsage) {
     for (const char* command : {"create", "list", "extract", "cat", "verify"}) {
         EXPECT_EQ(Run({command, "--help"}), 0);
         EXPECT_EQ(out.rfind(std::string("usage: tolma ") + command, 0), 0u) << out;
+    }
+    for (const char* version : {"--version", "-V"}) {
+        EXPECT_EQ(Run({version}), 0);
+        EXPECT_EQ(out.rfind("tolma 1.", 0), 0u) << out;
     }
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out.find("exit status"), std::string::npos);
@@ -422,3 +455,182 @@ TEST_F(TolmaTool, ListingsChooseAndReproduce) {
     EXPECT_EQ(Run({"list", "--help"}), 0);
     EXPECT_NE(out.find("--xml"), std::string::npos);
 }
+
+// A name the archive cannot hold as it is, or two that would become one,
+// makes create refuse: each named, exit 1, and no archive (nor a partial
+// file) left behind.
+TEST_F(TolmaTool, CreateRefusesNamesItCannotStore) {
+    const struct {
+        std::vector<std::string> names;
+        const char* says;
+    } cases[] = {
+        // The code page's best fit would turn the first into the second.
+        {{"caf\xC3\xA9.txt", "cafe.txt"}, "the name has no exact Shift-JIS"},
+        {{"\xC2\xA5x"}, "the name has no exact Shift-JIS"},
+#if !defined(_WIN32)
+        // Windows cannot hold most of these names, nor the first two side by
+        // side.
+        {{"readme.txt", "README.TXT"}, "README.TXT' and '"},
+        {{"readme.txt", "README.TXT"}, "readme.txt' would be one name"},
+        {{"caf\xC3\xA9.txt", "cafe.txt"}, "caf\xC3\xA9.txt': the name has no exact Shift-JIS"},
+        {{"\xC2\xA5x"}, "\xC2\xA5x': the name has no exact Shift-JIS"},
+        {{"back\\slash"}, "holds a path separator"},
+        {{"bell\a"}, "holds a control character"},
+        {{"a:b"}, "holds a drive or stream separator"},
+        {{"what?"}, "Windows does not allow"},
+        {{"dot."}, "ends with a dot or a space"},
+        {{"space "}, "ends with a dot or a space"},
+        {{"con.txt"}, "is a device name on Windows"},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        RemoveTree(Path("src"));
+        ASSERT_TRUE(tool::MakeDirectory(Path("src")));
+        WriteFile(Path("src") + kSep + "fine.txt", {'o', 'k'});
+        for (const std::string& name : c.names) {
+#if defined(_WIN32)
+            // Made through the wide name: the ANSI one would be a best fit.
+            std::wstring wide(MAX_PATH, L'\0');
+            wide.resize(MultiByteToWideChar(CP_ACP, 0, (Path("src") + kSep).c_str(), -1, wide.data(), MAX_PATH) - 1);
+            std::wstring unit(name.size() + 1, L'\0');
+            unit.resize(MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, unit.data(), static_cast<int>(unit.size())) -
+                        1);
+            std::FILE* f = _wfopen((wide + unit).c_str(), L"wb");
+            ASSERT_NE(f, nullptr);
+            std::fclose(f);
+#else
+            WriteFile(Path("src") + kSep + name, {'x'});
+#endif
+        }
+        EXPECT_EQ(Run({"create", Path("a.arc"), Path("src")}), 1) << err;
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_NE(err.find("no archive written"), std::string::npos) << err;
+        std::vector<tool::DirectoryItem> top;
+        ASSERT_TRUE(tool::ListDirectory(dir_, &top));
+        for (const auto& item : top) EXPECT_EQ(item.name.find(".arc"), std::string::npos) << item.name;
+    }
+}
+
+// Whatever fails while a file is written, the file that was there before
+// stays as it was, and no partial file is left beside it.
+TEST_F(TolmaTool, FailedExtractionKeepsTheExistingFile) {
+    MakeTree(Path("src"));
+    ASSERT_EQ(Run({"create", Path("a.arc"), Path("src"), "-e", "tolma_crypt", "-p", "pw"}), 0) << err;
+    const std::string kept = Path("dest") + kSep + "sub" + kSep + "deeper" + kSep + "big.bin";
+    ASSERT_EQ(Run({"extract", Path("a.arc"), Path("dest"), "-p", "pw"}), 0) << err;
+    WriteFile(kept, {'m', 'i', 'n', 'e'});
+    EXPECT_EQ(Run({"extract", Path("a.arc"), Path("dest"), "sub/deeper/big.bin", "--force", "-p", "wrong"}), 1);
+    EXPECT_NE(err.find("the existing file is kept"), std::string::npos) << err;
+    EXPECT_EQ(ReadHostFile(kept), (Bytes{'m', 'i', 'n', 'e'}));
+#if !defined(_WIN32)
+    // A full disk, simulated by a file-size limit below the file's 1 MiB.
+    EXPECT_EQ(RunLimited(100, {"extract", Path("a.arc"), Path("dest"), "sub/deeper/big.bin", "--force", "-p", "pw"}),
+              1);
+    EXPECT_NE(err.find("cannot be written"), std::string::npos) << err;
+    EXPECT_EQ(ReadHostFile(kept), (Bytes{'m', 'i', 'n', 'e'}));
+#endif
+    std::vector<tool::DirectoryItem> beside;
+    ASSERT_TRUE(tool::ListDirectory(Path("dest") + kSep + "sub" + kSep + "deeper", &beside));
+    EXPECT_EQ(beside.size(), 1u);
+}
+
+// Names XML 1.0 has no form for are left out of the listing and reported;
+// what is printed stays well-formed.
+TEST_F(TolmaTool, ListingLeavesOutWhatXmlCannotHold) {
+    WriteFile(Path("c.arc"), MakeArchive({File("ok.txt", {1}), File("bell\x07.txt", {2}),
+                                          Dir("dir\x01", {File("in.txt", {3})}), File("tab\t.txt", {4})}));
+    EXPECT_EQ(Run({"list", "--xml", Path("c.arc")}), 1);
+    EXPECT_NE(err.find("'bell\\x07.txt' holds a control character"), std::string::npos) << err;
+    EXPECT_NE(err.find("'dir\\x01' (a directory)"), std::string::npos) << err;
+    EXPECT_NE(out.find("ok.txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("tab&#9;.txt"), std::string::npos) << out;
+    EXPECT_EQ(out.find("in.txt"), std::string::npos) << out;
+#if !defined(_WIN32)
+    EXPECT_EQ(std::system(("xmllint --noout " + Quote(Path("stdout.txt"))).c_str()), 0);
+#endif
+}
+
+// A UTF-8 listing as editors write it: with a byte-order mark, a spaced
+// declaration, or none; a declaration-less one that is not UTF-8 is Shift_JIS.
+TEST_F(TolmaTool, ListingsInUtf8WhateverTheirHead) {
+    ASSERT_TRUE(tool::MakeDirectory(Path("src")));
+    WriteFile(Path("src") + kSep + Native("日本語.txt"), {'j', 'p'});
+    const std::string body =
+        "<listing><file name=\"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\" encoding=\"raw\"/></listing>";
+    const std::string sjis_body =
+        "<listing><file name=\"" + std::string("日本語.txt") + "\" encoding=\"raw\"/></listing>";
+    for (const std::string& listing :
+         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, "\xEF\xBB\xBF" + body,
+          "<?xml version=\"1.0\" encoding = 'UTF-8' ?>\n" + body, "<?xml version=\"1.0\"?>" + body, body, sjis_body}) {
+        SCOPED_TRACE(listing);
+        WriteFile(Path("l.xml"), Bytes(listing.begin(), listing.end()));
+        ASSERT_EQ(Run({"create", Path("a.arc"), Path("src"), "--listing", Path("l.xml")}), 0) << err;
+        ASSERT_EQ(Run({"cat", Path("a.arc"), Native("日本語.txt")}), 0) << err;
+        EXPECT_EQ(out, "jp");
+    }
+}
+
+#if !defined(_WIN32)
+// The archive is told from the files to store by identity, not by name: here
+// a link leads to the directory being stored.
+TEST_F(TolmaTool, CreateNeverStoresItsOwnOutput) {
+    ASSERT_TRUE(tool::MakeDirectory(Path("real")));
+    WriteFile(Path("real") + kSep + "x", PatternBytes(5000, 7));
+    ASSERT_EQ(symlink(Path("real").c_str(), Path("link").c_str()), 0);
+    // The limit stops an archive that would store itself, growing.
+    EXPECT_EQ(RunLimited(2000, {"create", Path("link") + kSep + "a.arc", Path("real")}), 0) << err;
+    ASSERT_EQ(Run({"verify", Path("real") + kSep + "a.arc"}), 0) << out << err;
+    EXPECT_NE(out.find("1 files checked, 0 failures"), std::string::npos) << out;
+    // Made again over itself: the old archive is not stored.
+    EXPECT_EQ(RunLimited(2000, {"create", Path("link") + kSep + "a.arc", Path("real")}), 0) << err;
+    ASSERT_EQ(Run({"verify", Path("real") + kSep + "a.arc"}), 0) << out << err;
+    EXPECT_NE(out.find("1 files checked, 0 failures"), std::string::npos) << out;
+}
+
+// Output that cannot be written is a failure, said on standard error.
+TEST_F(TolmaTool, FullStandardOutputIsAFailure) {
+    MakeTree(Path("src"));
+    ASSERT_EQ(Run({"create", Path("a.arc"), Path("src")}), 0) << err;
+    const std::vector<std::vector<std::string>> commands = {{"cat", Path("a.arc"), "sub/over.bin"},
+                                                            {"list", Path("a.arc")},
+                                                            {"list", "--xml", Path("a.arc")},
+                                                            {"verify", Path("a.arc")},
+                                                            {"--help"},
+                                                            {"--version"}};
+    for (const auto& arguments : commands) {
+        SCOPED_TRACE(arguments[0]);
+        std::string command = Quote(tool_);
+        for (const std::string& a : arguments) command += " " + Quote(a);
+        EXPECT_EQ(Shell(command + " >/dev/full 2>" + Quote(Path("stderr.txt"))), 1);
+        EXPECT_NE(err.find("cannot write to standard output"), std::string::npos) << err;
+    }
+}
+
+// Files larger in all than an archive can address are refused before
+// anything is read (a sparse file costs no disk).
+TEST_F(TolmaTool, ArchivesStayBelowTwoGibibytes) {
+    ASSERT_TRUE(tool::MakeDirectory(Path("src")));
+    WriteFile(Path("src") + kSep + "small", {'s'});
+    ASSERT_EQ(std::system(("truncate -s 2G " + Quote(Path("src") + kSep + "huge")).c_str()), 0);
+    EXPECT_EQ(RunLimited(2000, {"create", Path("a.arc"), Path("src")}), 1);
+    EXPECT_NE(err.find("huge': with it, the files pass 2 GiB"), std::string::npos) << err;
+    EXPECT_EQ(tool::GetPathKind(Path("a.arc")), tool::PathKind::None);
+}
+
+// Messages go on a line of their own, above the progress line.
+TEST_F(TolmaTool, MessagesClearTheProgressLine) {
+    MakeTree(Path("src"));
+    ASSERT_EQ(Run({"create", Path("a.arc"), Path("src")}), 0) << err;
+    ASSERT_EQ(Run({"extract", Path("a.arc"), Path("out")}), 0) << err;
+    // The first file is extracted, its progress drawn; the next one exists.
+    ASSERT_TRUE(tool::RemoveFile(Path("out") + kSep + "empty"));
+    const std::string command = Quote(tool_) + " extract " + Quote(Path("a.arc")) + " " + Quote(Path("out"));
+    std::system(("script -qfec " + Quote(command) + " /dev/null >" + Quote(Path("tty.txt"))).c_str());
+    const Bytes raw = ReadHostFile(Path("tty.txt"));
+    const std::string tty(raw.begin(), raw.end());
+    ASSERT_NE(tty.find("exists; not overwritten"), std::string::npos) << tty;
+    for (size_t at = tty.find("tolma: "); at != std::string::npos; at = tty.find("tolma: ", at + 1))
+        EXPECT_TRUE(at == 0 || tty[at - 1] == '\r' || tty[at - 1] == '\n') << tty.substr(at < 40 ? 0 : at - 40, 80);
+}
+#endif

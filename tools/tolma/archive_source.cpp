@@ -9,7 +9,7 @@ namespace tolma {
 
 int ArchiveSource::Open(const std::string& path, bool pe) {
     if (raw_.Open(path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(path));
+        Error("cannot open " + NativeShown(path) + " (" + tool::LastErrorText() + ")");
         return kExitNoArchive;
     }
     char magic[2] = {};
@@ -65,7 +65,7 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
         if (n == 0) break;
         if (!sink(buffer.data(), n)) {
             archive.CloseFile();
-            return "cannot be written";
+            return "cannot be written (" + tool::LastErrorText() + ")";
         }
         done += n;
         if (progress != nullptr) progress->Add(n);
@@ -76,19 +76,35 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
     return "";
 }
 
-bool Fill(TOLMAArchive& archive, HVBFileObject& source, Progress& progress) {
+const char kArchiveLimitText[] =
+    "an archive holds at most 2 GiB - 1 (2147483647 bytes); store the files in several archives";
+
+std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress) {
     std::vector<uint8_t> buffer(kChunk);
-    bool ok = true;
-    for (;;) {
-        const uint32_t n = source.Read(buffer.data(), kChunk);
-        if (n == 0) break;
-        if (archive.Write(buffer.data(), n) != n) {
-            ok = false;
+    std::string problem;
+    for (uint64_t done = 0; done < size;) {
+        const uint32_t n =
+            source.Read(buffer.data(), size - done < kChunk ? static_cast<uint32_t>(size - done) : kChunk);
+        if (n == 0) {
+            problem = "it could not be read to its end (did it change while it was read?)";
             break;
         }
+        if (archive.Write(buffer.data(), n) != n) {
+            problem = "writing it into the archive failed";
+            break;
+        }
+        done += n;
         progress.Add(n);
+        if (out.GetLength() > kArchiveLimit) {
+            problem = std::string("the archive grew too large: ") + kArchiveLimitText;
+            break;
+        }
     }
-    return archive.CloseFile() == ResultSuccess && ok;
+    // The entry holds what the listing counted; more would go unchecked.
+    if (problem.empty() && source.Read(buffer.data(), 1) != 0) problem = "it grew while it was read";
+    const bool closed = archive.CloseFile() == ResultSuccess;
+    if (problem.empty() && !closed) problem = "writing it into the archive failed";
+    return problem;
 }
 
 const char* PasswordOf(const Options& o, std::string* converted) {

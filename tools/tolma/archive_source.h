@@ -18,6 +18,11 @@ constexpr uint32_t kChunk = 1u << 20;
 // Deeper trees are refused: no legitimate archive needs them, and a damaged
 // one could otherwise nest until paths and the stack run out.
 constexpr int kMaxDepth = 64;
+// The largest archive there can be: its container seeks with signed 32-bit
+// positions, so nothing may lie at or past 2 GiB.
+constexpr uint64_t kArchiveLimit = 0x7FFFFFFF;
+// What a message says of that limit, and what to do.
+extern const char kArchiveLimitText[];
 
 class ArchiveSource {
 public:
@@ -51,9 +56,11 @@ struct Walker {
 std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
                   const std::function<bool(const uint8_t*, uint32_t)>& sink);
 
-// Copies source into the archive's open file (opened for writing) and closes
-// it; false when a write or the close failed.
-bool Fill(TOLMAArchive& archive, HVBFileObject& source, Progress& progress);
+// Copies the size bytes source held when it was listed into the archive's
+// open file (opened for writing) and closes it; "" on success, else what went
+// wrong: a failed write or close, a source that shrank or grew meanwhile, or
+// an archive file (out) that would pass kArchiveLimit.
+std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress);
 
 // The --password option in the archive's code page, or null without one.
 const char* PasswordOf(const Options& o, std::string* converted);

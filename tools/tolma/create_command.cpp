@@ -1,4 +1,5 @@
 // tolma create: a new archive holding the contents of a directory.
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -8,130 +9,155 @@
 #include "listing.h"
 #include "names.h"
 #include "output.h"
-#include "platform/file.h"
+#include "pending_file.h"
 #include "tool_system.h"
 
 namespace tolma {
 namespace {
 
+struct Item {
+    std::string native;  // full native path
+    std::string name;    // archive name
+    bool directory;
+    uint64_t size;
+    uint64_t time;
+    std::vector<Item> children;
+};
+
 class Creator {
 public:
-    Creator(TOLMAArchive& archive, uint32_t encoding, const char* password, std::string skip)
-        : archive_(archive), encoding_(encoding), password_(password), skip_(std::move(skip)) {}
+    Creator(TOLMAArchive& archive, uint32_t encoding, const char* password, std::string output, std::string pending)
+        : archive_(archive),
+          encoding_(encoding),
+          password_(password),
+          output_(std::move(output)),
+          pending_(std::move(pending)) {}
 
+    int problems = 0;
     int failures = 0;
     uint64_t total = 0;
     uint32_t files = 0;
 
-    struct Item {
-        std::string native;  // full native path
-        std::string name;    // archive name
-        bool directory;
-        uint64_t size;
-        uint64_t time;
-    };
-
-    // The storable items of a directory, and their entry list.
-    bool Collect(const std::string& dir, std::vector<Item>* items, TOLMAEntryList* list) {
+    // The whole tree below dir, before anything is written: every name that
+    // cannot be stored as it is is reported, and then nothing is written.
+    void Plan(const std::string& dir, int depth, std::vector<Item>* items) {
         std::vector<tool::DirectoryItem> found;
         if (!tool::ListDirectory(dir, &found)) {
-            Error("cannot read directory " + NativeShown(dir));
-            ++failures;
-            return false;
+            Problem("cannot read directory " + NativeShown(dir) + " (" + tool::LastErrorText() + ")");
+            return;
         }
+        // Names already taken in this directory, as the archive compares
+        // them: letter case is not told apart.
+        std::map<std::string, std::string> taken;
         for (const tool::DirectoryItem& f : found) {
             const std::string full = dir + tool::NativeSeparator() + f.name;
-            Item item{full, "", f.kind == tool::PathKind::Directory, 0, 0};
-            if (!tool::NativeToArchive(f.name, &item.name)) {
-                Error(NativeShown(full) + ": the name has no Shift-JIS form; not stored");
-                ++failures;
+            Item item{full, "", f.kind == tool::PathKind::Directory, 0, 0, {}};
+            if (!f.exact || !tool::NativeToArchive(f.name, &item.name)) {
+                Problem(NativeShown(full) + ": the name has no exact Shift-JIS (code page 932) form; rename it");
                 continue;
             }
             if (f.kind != tool::PathKind::File && f.kind != tool::PathKind::Directory) {
-                Error(NativeShown(full) + " is neither a file nor a directory; not stored");
-                ++failures;
+                Problem(NativeShown(full) + (f.kind == tool::PathKind::Link
+                                                 ? " is a link to a directory, which is not followed; replace it "
+                                                   "with a copy of the directory or remove it"
+                                                 : " is neither a file nor a directory; remove it"));
                 continue;
             }
-            if (!item.directory) {
-                // The archive being written is not stored in itself.
-                if (SameFile(full)) continue;
-                if (!tool::GetFileInfo(full, &item.size, &item.time)) {
-                    Error("cannot read " + NativeShown(full));
-                    ++failures;
+            if (const char* why = UnstorableName(item.name)) {
+                Problem(NativeShown(full) + ": the name " + why + " (refused when extracted on Windows); rename it");
+                continue;
+            }
+            if (!item.directory && (tool::SameFile(full, pending_) || tool::SameFile(full, output_))) {
+                // The archive being written, or the one it replaces, is not
+                // stored in itself.
+                continue;
+            }
+            const auto [at, fresh] = taken.emplace(Folded(item.name), full);
+            if (!fresh) {
+                Problem(NativeShown(at->second) + " and " + NativeShown(full) +
+                        " would be one name in the archive, which does not tell letter case apart; rename one");
+                continue;
+            }
+            if (item.directory) {
+                if (depth + 1 >= kMaxDepth) {
+                    Problem(NativeShown(full) + " is nested too deeply (" + std::to_string(kMaxDepth) + " levels)");
                     continue;
                 }
-                if (item.size > 0xFFFFFFFFull) {
-                    Error(NativeShown(full) + " is 4 GiB or larger; not stored");
-                    ++failures;
+                Plan(full, depth + 1, &item.children);
+            } else {
+                if (!tool::GetFileInfo(full, &item.size, &item.time)) {
+                    Problem("cannot read " + NativeShown(full) + " (" + tool::LastErrorText() + ")");
                     continue;
                 }
                 total += item.size;
                 ++files;
+                if (total > kArchiveLimit) {
+                    Problem(NativeShown(full) + ": with it, the files pass 2 GiB; " + kArchiveLimitText);
+                    total -= item.size;
+                    --files;
+                    continue;
+                }
             }
+            items->push_back(std::move(item));
+        }
+    }
+
+    void Entries(const std::vector<Item>& items, TOLMAEntryList* list) const {
+        for (const Item& item : items) {
             uint8_t stamp[8];
             for (int i = 0; i < 8; ++i) stamp[i] = static_cast<uint8_t>(item.time >> (8 * i));
             list->AddEntry(item.name.c_str(), item.directory ? uint32_t{TOLMA_ATTRIBUTE_DIRECTORY} : 0u,
                            item.directory ? uint32_t{TOLMA_ENCODING_RAW} : encoding_, stamp);
-            items->push_back(item);
         }
-        return true;
     }
 
-    void Store(const std::vector<Item>& items, int depth, Progress& progress) {
+    void Store(const std::vector<Item>& items, HVBFileObject& out, Progress& progress) {
         for (const Item& item : items) {
+            if (failures != 0) return;
             if (item.directory) {
-                if (depth + 1 >= kMaxDepth) {
-                    Error(NativeShown(item.native) + " is nested too deeply; left empty");
-                    ++failures;
-                    continue;
-                }
-                std::vector<Item> children;
                 TOLMAEntryList list;
-                Collect(item.native, &children, &list);
-                progress.SetTotal(total, files);
+                Entries(item.children, &list);
                 if (archive_.DescendDirectory(item.name.c_str(), &list) != ResultSuccess) {
-                    Error("cannot write directory " + NativeShown(item.native));
-                    ++failures;
+                    Failure("cannot write directory " + NativeShown(item.native) + " into the archive");
                     continue;
                 }
-                Store(children, depth + 1, progress);
+                Store(item.children, out, progress);
                 archive_.AscendDirectory();
                 continue;
             }
-            StoreFile(item, progress);
+            StoreFile(item, out, progress);
         }
     }
 
 private:
-    bool SameFile(const std::string& path) const {
-        char buffer[1024];
-        const uint32_t n = plat::FullPathName(path.c_str(), sizeof buffer, buffer, nullptr);
-        return n > 0 && n < sizeof buffer && skip_ == buffer;
+    void Problem(const std::string& text) {
+        Error(text);
+        ++problems;
+    }
+    void Failure(const std::string& text) {
+        Error(text);
+        ++failures;
     }
 
-    void StoreFile(const Item& item, Progress& progress) {
+    void StoreFile(const Item& item, HVBFileObject& out, Progress& progress) {
         progress.BeginFile(NativeShown(item.native));
         ERawFile in;
         if (in.Open(item.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(item.native) + "; stored as an empty entry");
-            ++failures;
+            Failure("cannot open " + NativeShown(item.native) + " (" + tool::LastErrorText() + ")");
             return;
         }
         if (archive_.OpenEntry(item.name.c_str(), password_, 0) != ResultSuccess) {
-            Error("cannot store " + NativeShown(item.native));
-            ++failures;
+            Failure("cannot store " + NativeShown(item.native));
             return;
         }
-        if (!Fill(archive_, in, progress)) {
-            Error("writing " + NativeShown(item.native) + " into the archive failed");
-            ++failures;
-        }
+        const std::string problem = Fill(archive_, in, item.size, out, progress);
+        if (!problem.empty()) Failure(NativeShown(item.native) + ": " + problem);
     }
 
     TOLMAArchive& archive_;
     uint32_t encoding_;
     const char* password_;
-    std::string skip_;
+    std::string output_, pending_;
 };
 
 int Create(const Options& o) {
@@ -150,31 +176,38 @@ int Create(const Options& o) {
         Error(NativeShown(dir) + " is not a directory");
         return kExitUsage;
     }
-    ERawFile out;
-    if (out.Open(o.arguments[0].c_str(), modeCreate | modeRead | modeWrite) != ResultSuccess) {
-        Error("cannot create " + NativeShown(o.arguments[0]));
-        return kExitFailed;
-    }
+    const std::string& output = o.arguments[0];
+    PendingFile out(output);
+    if (!out.Open()) return kExitFailed;
     std::string password_text;
     TOLMAArchive archive;
-    Creator creator(archive, encoding, PasswordOf(o, &password_text), out.GetFullPath().GetString());
-    std::vector<Creator::Item> items;
+    Creator creator(archive, encoding, PasswordOf(o, &password_text), output, out.TemporaryPath());
+    std::vector<Item> items;
+    creator.Plan(dir, 0, &items);
+    if (creator.problems != 0) {
+        Error(std::to_string(creator.problems) +
+              (creator.problems == 1 ? " name or file cannot be stored as it is"
+                                     : " names or files cannot be stored as they are") +
+              "; no archive written");
+        return kExitFailed;
+    }
     TOLMAEntryList list;
-    creator.Collect(dir, &items, &list);
-    if (archive.Open(&out, &list) != ResultSuccess) {
-        Error("cannot write " + NativeShown(o.arguments[0]));
-        return kExitFailed;
-    }
-    {
-        // Sizes below the top level are known only on the way down.
+    creator.Entries(items, &list);
+    bool written = archive.Open(&out.File(), &list) == ResultSuccess;
+    if (written) {
         Progress progress(creator.total, creator.files, o.verbose);
-        creator.Store(items, 0, progress);
+        creator.Store(items, out.File(), progress);
     }
-    if (archive.Close() != ResultSuccess) {
-        Error("writing " + NativeShown(o.arguments[0]) + " failed");
+    written = archive.Close() == ResultSuccess && written && creator.failures == 0;
+    if (written && out.File().GetLength() > kArchiveLimit) {
+        Error(std::string("the archive grew too large: ") + kArchiveLimitText);
+        written = false;
+    }
+    if (!written) {
+        Error("writing " + NativeShown(output) + " failed; no archive written");
         return kExitFailed;
     }
-    return creator.failures != 0 ? kExitFailed : kExitOk;
+    return out.Commit() ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -188,7 +221,7 @@ extern const Command kCreateCommand = {
         "       tolma create ARCHIVE DIR --listing FILE.xml\n"
         "\n"
         "Stores every file below DIR, subdirectories as subdirectories, in a new\n"
-        "archive (an existing ARCHIVE is replaced).\n"
+        "archive (an existing ARCHIVE is replaced, and never stored in itself).\n"
         "  --encoding ENCODING  raw (default), tolma_code, bshf_crypt or tolma_crypt\n"
         "  --password P         password of the two cipher encodings (without one\n"
         "                       the cipher's built-in default is used)\n"
@@ -196,11 +229,22 @@ extern const Command kCreateCommand = {
         "                       list --xml' prints: \"file\" and \"directory\"\n"
         "                       elements with \"name\", \"encoding\" and \"password\"),\n"
         "                       each file with its own encoding and password; a\n"
-        "                       name missing from DIR is an error, and then no\n"
-        "                       archive is written. Items at the top level in\n"
-        "                       Shift_JIS with backslash escapes, the older form,\n"
-        "                       are read too\n"
-        "Names must be expressible in Shift-JIS (code page 932).\n",
+        "                       name missing from DIR is an error. The listing is\n"
+        "                       UTF-8 after a byte-order mark, else in the encoding\n"
+        "                       its XML declaration names; without one, UTF-8 when\n"
+        "                       it is well-formed UTF-8, else Shift_JIS. Items at\n"
+        "                       the top level with backslash escapes, the older\n"
+        "                       form, are read as Shift_JIS\n"
+        "\n"
+        "The archive is for Windows, and names follow its rules wherever it is\n"
+        "made: each must have an exact Shift-JIS (code page 932) form, hold no\n"
+        "control character, none of \\ / : < > \" | ? *, not end with a dot or a\n"
+        "space, and not be a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, with\n"
+        "any extension). Two names that differ only in letter case are one name\n"
+        "in an archive. Links to directories and special files are not stored.\n"
+        "An archive holds at most 2 GiB - 1 bytes (2147483647).\n"
+        "Every name or file that cannot be stored is reported, and then no archive\n"
+        "is written at all: a disc never ships with a file missing.\n",
     .min_arguments = 2,
     .max_arguments = 2,
     .run = Create,

@@ -9,6 +9,7 @@
 #include "file/exe_image_file.h"
 #include "file/raw_file.h"
 #include "output.h"
+#include "pending_file.h"
 #include "platform/file.h"
 #include "tool_system.h"
 #include "unicode.h"
@@ -110,6 +111,30 @@ std::string FullPath(const std::string& path) {
     return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
 }
 
+// What the image library's refusals mean for the one who links the image,
+// and what to do about them.
+std::string Refusal(ResultCode r) {
+    static const struct {
+        const char* text;
+        const char* meaning;
+    } kRefusals[] = {
+        {"有効な PE イメージファイルではありません。", "is not a PE image (a Windows program or library)"},
+        {"リソースセクションがありません。",
+         "has no resource section; link it with at least one resource (a version resource from a .rc file, "
+         "compiled with windres, is enough)"},
+        {"リソースセクションの位置がファイルの末端にありません。",
+         "has sections after its resource section (base relocations, usually), and only a last resource "
+         "section can grow; link it with -Wl,--disable-reloc-section (mingw) or put .rsrc last"},
+        {"最後のセクションの後ろに追加データがあります。",
+         "carries data appended after its last section (a payload or a signature), which a rewrite would "
+         "lose; embed into the image as it was linked, and append or sign afterwards"},
+    };
+    const char* text = GetResultText(r);
+    for (const auto& refusal : kRefusals)
+        if (text != nullptr && std::string(text) == refusal.text) return refusal.meaning;
+    return "cannot be rewritten: " + Shown(text != nullptr ? text : "unknown error");
+}
+
 KeptKey ArchiveType() {
     KeptKey k;
     k.is_id = true;
@@ -150,7 +175,7 @@ int Embed(const Options& o) {
 
     ERawFile archive_file;
     if (archive_file.Open(archive_path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(archive_path));
+        Error("cannot open " + NativeShown(archive_path) + " (" + tool::LastErrorText() + ")");
         return kExitNoArchive;
     }
     {
@@ -164,7 +189,7 @@ int Embed(const Options& o) {
 
     ERawFile image_file;
     if (image_file.Open(image_path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(image_path));
+        Error("cannot open " + NativeShown(image_path) + " (" + tool::LastErrorText() + ")");
         return kExitFailed;
     }
     // An image rewritten in place is held as a copy, not as a view of the
@@ -178,16 +203,15 @@ int Embed(const Options& o) {
     Discard rehearsal;
     if (r == ResultSuccess) r = image.BeginWritingPEImage(&rehearsal);
     if (r != ResultSuccess) {
-        Error(NativeShown(image_path) + ": " + Shown(GetResultText(r)));
+        Error(NativeShown(image_path) + " " + Refusal(r) + "; nothing written");
         return kExitFailed;
     }
 
-    ERawFile out;
-    if (out.Open(o.output.c_str(), modeCreate | modeRead | modeWrite) != ResultSuccess) {
-        Error("cannot create " + NativeShown(o.output));
-        return kExitFailed;
-    }
-    r = image.BeginWritingPEImage(&out);
+    // Written beside OUT and renamed over it when complete: a failure leaves
+    // OUT, IMAGE itself too, as it was.
+    PendingFile out(o.output);
+    if (!out.Open()) return kExitFailed;
+    r = image.BeginWritingPEImage(&out.File());
     for (size_t i = 0; r == ResultSuccess && i < image.kept.size(); ++i) {
         const Kept& k = image.kept[i];
         r = image.WriteResourceData(k.type.View(), k.name.View(), k.language, k.data, k.size);
@@ -196,14 +220,17 @@ int Embed(const Options& o) {
         archive_file.Seek(0, FromBegin);
         r = image.WriteResourceData(ArchiveType().View(), Image::ArchiveName().View(), 0, &archive_file);
         if (r == ResultSuccess && archive_file.GetPosition() != archive_size) {
-            Error(NativeShown(archive_path) + " changed while it was read");
+            Error(NativeShown(archive_path) + " changed while it was read; nothing written");
             return kExitFailed;
         }
     }
     if (r != ResultSuccess) {
-        Error("writing " + NativeShown(o.output) + " failed: " + Shown(GetResultText(r)));
+        const std::string why = tool::LastErrorText();
+        Error("writing " + NativeShown(o.output) + " failed (" + why + "); " +
+              (tool::GetPathKind(o.output) == tool::PathKind::None ? "nothing written" : "it is unchanged"));
         return kExitFailed;
     }
+    if (!out.Commit()) return kExitFailed;
     char summary[128];
     std::snprintf(summary, sizeof summary, "%u resources kept, archive of %u bytes stored\n",
                   static_cast<unsigned>(image.kept.size()), archive_size);
@@ -222,9 +249,11 @@ extern const Command kEmbedCommand = {
         "\n"
         "Writes OUT, a copy of the PE image IMAGE whose resource section holds\n"
         "every resource IMAGE has and ARCHIVE as the RT_RCDATA resource\n"
-        "\"IDR_ARCHIVE\", language 0 (replacing one IMAGE already holds). The\n"
-        "resource section must be the last section of IMAGE (link it so: with\n"
-        "mingw, -Wl,--disable-reloc-section); otherwise nothing is written.\n"
+        "\"IDR_ARCHIVE\", language 0 (replacing one IMAGE already holds). IMAGE\n"
+        "must have a resource section, and it must be its last section (with\n"
+        "mingw, link with -Wl,--disable-reloc-section), with nothing appended\n"
+        "after it; otherwise nothing is written. OUT is written beside its place\n"
+        "and renamed over it once complete: a failure leaves it as it was.\n"
         "  -o, --output OUT  the file to write (may be IMAGE itself)\n",
     .min_arguments = 2,
     .max_arguments = 2,

@@ -7,6 +7,7 @@
 #include "command.h"
 #include "names.h"
 #include "output.h"
+#include "pending_file.h"
 #include "platform/file.h"
 #include "tool_system.h"
 
@@ -142,7 +143,9 @@ private:
     }
 
     void ExtractFile(const std::string& path, const TOLMADirectoryEntry& e, const std::string& target) {
-        switch (tool::GetPathKind(target)) {
+        const tool::PathKind kind = tool::GetPathKind(target);
+        const bool existed = kind == tool::PathKind::File;
+        switch (kind) {
             case tool::PathKind::None:
                 break;
             case tool::PathKind::File:
@@ -164,28 +167,31 @@ private:
             ++failures;
             return;
         }
-        ERawFile out;
-        if (out.Open(target.c_str(), modeCreate | modeWrite) != ResultSuccess) {
+        // Written beside the target and renamed over it when complete: a
+        // failure keeps the file that was there.
+        PendingFile out(target);
+        if (!out.Open()) {
             archive_.CloseFile();
-            Error("cannot create " + NativeShown(target));
             ++failures;
             return;
         }
-        const std::string problem = Drain(archive_, static_cast<uint32_t>(e.length), progress_,
-                                          [&out](const uint8_t* data, uint32_t n) { return out.Write(data, n) == n; });
+        ERawFile& file = out.File();
+        std::string problem = Drain(archive_, static_cast<uint32_t>(e.length), progress_,
+                                    [&file](const uint8_t* data, uint32_t n) { return file.Write(data, n) == n; });
         uint64_t stamp = 0;
         for (int i = 7; i >= 0; --i) stamp = stamp << 8 | e.time_stamp[i];
         if (problem.empty() && stamp != 0) {
             const plat::FileTime time = stamp;
-            plat::SetFileTimes(out.GetHandle(), nullptr, nullptr, &time);
+            plat::SetFileTimes(file.GetHandle(), nullptr, nullptr, &time);
         }
-        out.Close();
         if (!problem.empty()) {
-            tool::RemoveFile(target);
-            progress_->Finish();
-            Error(Quoted(path) + ": " + problem + "; not extracted");
+            out.Discard();
+            Error(Quoted(path) + ": " + problem + "; not extracted" +
+                  (options_.force && existed ? " (the existing file is kept)" : ""));
             ++failures;
+            return;
         }
+        if (!out.Commit()) ++failures;
     }
 
     const Options& options_;
@@ -197,10 +203,27 @@ private:
     std::vector<std::string> native_;
 };
 
+// A lone argument after the archive is DEST. When it does not exist but names
+// a stored file, that file was most likely meant: say how to pick it.
+void NoteStoredDestination(TOLMAArchive& archive, const std::string& argument) {
+    std::string path;
+    if (!ArchivePathArgument(argument, &path) || path.empty()) return;
+    const size_t last = path.rfind('\\');
+    const TOLMADirectoryEntry* entry = nullptr;
+    if (archive.ChangeDirectory(last == std::string::npos ? "" : path.substr(0, last).c_str()) == ResultSuccess)
+        entry = archive.FindEntry(path.c_str() + (last == std::string::npos ? 0 : last + 1));
+    if (entry != nullptr && !entry->IsDirectory())
+        Error("note: " + Quoted(path) + " is taken as DEST, the directory to extract into; to extract that file " +
+              "alone, name DEST first: tolma extract ARCHIVE . " + argument);
+    archive.ChangeDirectory("");
+}
+
 int Extract(const Options& o) {
     ArchiveSource source;
     if (int r = source.Open(o.arguments[0], o.pe)) return r;
     const std::string destination = WithoutTrailingSeparators(o.arguments.size() >= 2 ? o.arguments[1] : ".");
+    if (o.arguments.size() == 2 && tool::GetPathKind(destination) == tool::PathKind::None)
+        NoteStoredDestination(source.Archive(), o.arguments[1]);
     if (tool::GetPathKind(destination) == tool::PathKind::None && !tool::MakeDirectory(destination)) {
         Error("cannot create " + NativeShown(destination));
         return kExitFailed;
@@ -227,11 +250,17 @@ extern const Command kExtractCommand = {
         "usage: tolma extract ARCHIVE [DEST] [PATH...] [--password P] [--force] [--pe]\n"
         "\n"
         "Extracts every file, or the named files and directories, below DEST\n"
-        "(default: the current directory), creating directories as needed.\n"
+        "(default: the current directory), creating directories as needed. The\n"
+        "first argument after ARCHIVE is always DEST: to pick files, name DEST\n"
+        "first ('tolma extract setup.exe . data/readme.txt' extracts one file into\n"
+        "the current directory); a DEST that does not exist but names a stored\n"
+        "file gets a note saying so. PATHs use \\ or /, letter case does not matter.\n"
         "Names that would lead outside DEST (absolute names, drive letters, '..',\n"
-        "separators inside a name, links on the way) are refused. Existing files\n"
-        "are kept unless --force is given. A file whose checksum does not match is\n"
-        "removed again and reported.\n",
+        "separators inside a name, links on the way) and names the system cannot\n"
+        "hold are refused. Existing files are kept unless --force is given. Each\n"
+        "file is written beside its place and renamed over it once its checksum\n"
+        "matched: a damaged file, a wrong password or a full disk leaves no file,\n"
+        "and keeps the one that was there.\n",
     .min_arguments = 1,
     .max_arguments = kAnyCount,
     .run = Extract,

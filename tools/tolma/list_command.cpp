@@ -44,7 +44,8 @@ extern const Command kListCommand = {
         "  --xml  print the archive's listing instead: an XML document (UTF-8,\n"
         "         one \"listing\" element) of its files, with their encodings, and\n"
         "         directories, ready for 'tolma create --listing'; archives keep\n"
-        "         no passwords, so the listing names none\n",
+        "         no passwords, so the listing names none. A name with a control\n"
+        "         character XML cannot hold is reported and left out (exit 1)\n",
     .min_arguments = 1,
     .max_arguments = 1,
     .run = List,

@@ -10,7 +10,7 @@
 #include "file/memory_file.h"
 #include "names.h"
 #include "output.h"
-#include "platform/file.h"
+#include "pending_file.h"
 #include "tool_system.h"
 #include "unicode.h"
 
@@ -18,12 +18,6 @@ namespace tolma {
 namespace {
 
 std::string Text(const EString& s) { return s.GetString() != nullptr ? s.GetString() : ""; }
-
-std::string FullPath(const std::string& native) {
-    char buffer[1024];
-    const uint32_t n = plat::FullPathName(native.c_str(), sizeof buffer, buffer, nullptr);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
 
 // One item of the listing, checked against the directory it is built from.
 struct Planned {
@@ -36,8 +30,8 @@ struct Planned {
 
 class ListingBuilder {
 public:
-    ListingBuilder(TOLMAArchive& archive, std::string archive_path)
-        : archive_(archive), archive_path_(std::move(archive_path)) {}
+    ListingBuilder(TOLMAArchive& archive, std::string output, std::string pending)
+        : archive_(archive), output_(std::move(output)), pending_(std::move(pending)) {}
 
     int problems = 0;
     int failures = 0;
@@ -55,7 +49,7 @@ public:
             const std::string name = Text(item->name);
             const std::string path = prefix + name;
             const bool twice = !seen.insert(Folded(name)).second;
-            if (const char* why = UnsafeName(name)) {
+            if (const char* why = UnstorableName(name)) {
                 Problem(Quoted(path) + " in the listing: " + why);
                 continue;
             }
@@ -90,15 +84,15 @@ public:
                     continue;
                 }
                 if (!tool::GetFileInfo(planned.native, &planned.size, &planned.time)) {
-                    Problem("cannot read " + NativeShown(planned.native));
+                    Problem("cannot read " + NativeShown(planned.native) + " (" + tool::LastErrorText() + ")");
                     continue;
                 }
-                if (planned.size > 0xFFFFFFFFull) {
-                    Problem(NativeShown(planned.native) + " is 4 GiB or larger");
-                    continue;
-                }
-                if (!archive_path_.empty() && FullPath(planned.native) == archive_path_) {
+                if (tool::SameFile(planned.native, output_) || tool::SameFile(planned.native, pending_)) {
                     Problem(Quoted(path) + " is the archive being written");
+                    continue;
+                }
+                if (total + planned.size > kArchiveLimit) {
+                    Problem(NativeShown(planned.native) + ": with it, the files pass 2 GiB; " + kArchiveLimitText);
                     continue;
                 }
                 total += planned.size;
@@ -118,11 +112,12 @@ public:
         }
     }
 
-    void Store(const std::vector<Planned>& items, Progress& progress) {
+    void Store(const std::vector<Planned>& items, HVBFileObject& out, Progress& progress) {
         for (const Planned& p : items) {
+            if (failures != 0) return;
             const std::string name = Text(p.item->name);
             if (!p.item->IsDirectory()) {
-                StoreFile(p, progress);
+                StoreFile(p, out, progress);
                 continue;
             }
             TOLMAEntryList list;
@@ -132,7 +127,7 @@ public:
                 ++failures;
                 continue;
             }
-            Store(p.children, progress);
+            Store(p.children, out, progress);
             archive_.AscendDirectory();
         }
     }
@@ -147,11 +142,11 @@ private:
         return kind == tool::PathKind::None ? "is missing from the directory" : std::string("is not ") + what + " there";
     }
 
-    void StoreFile(const Planned& p, Progress& progress) {
+    void StoreFile(const Planned& p, HVBFileObject& out, Progress& progress) {
         progress.BeginFile(NativeShown(p.native));
         ERawFile in;
         if (in.Open(p.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(p.native));
+            Error("cannot open " + NativeShown(p.native) + " (" + tool::LastErrorText() + ")");
             ++failures;
             return;
         }
@@ -161,14 +156,15 @@ private:
             ++failures;
             return;
         }
-        if (!Fill(archive_, in, progress)) {
-            Error("writing " + NativeShown(p.native) + " into the archive failed");
+        const std::string problem = Fill(archive_, in, p.size, out, progress);
+        if (!problem.empty()) {
+            Error(NativeShown(p.native) + ": " + problem);
             ++failures;
         }
     }
 
     TOLMAArchive& archive_;
-    std::string archive_path_;
+    std::string output_, pending_;
 };
 
 // XML text for an attribute value: the markup characters and control
@@ -213,16 +209,43 @@ void WriteItems(const TOLMAListingDirectory& directory, int depth, std::string* 
     }
 }
 
-// The encoding an XML declaration at the start names; Shift_JIS without one.
-int32_t DeclaredEncoding(const std::string& head) {
-    if (head.compare(0, 5, "<?xml") != 0) return EDescription::EncodingShiftJIS;
-    const std::string declaration = head.substr(0, head.find("?>"));
-    const size_t at = declaration.find("encoding=");
-    if (at == std::string::npos || at + 10 > declaration.size()) return EDescription::EncodingShiftJIS;
-    const char quote = declaration[at + 9];
-    const size_t end = declaration.find(quote, at + 10);
-    if (end == std::string::npos) return EDescription::EncodingShiftJIS;
-    return EDescription::GetEncodingCode(declaration.substr(at + 10, end - at - 10).c_str());
+// The encoding of a listing's bytes: UTF-8 after a byte-order mark, else
+// what the XML declaration names (spaces around '=' allowed); without one,
+// UTF-8 as XML has it when the bytes are well-formed UTF-8, else Shift_JIS,
+// which hand-written listings of old used.
+int32_t ListingEncoding(const std::string& bytes) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return EDescription::EncodingUTF8;
+    tool::WideText ignored;
+    const int32_t fallback =
+        tool::Utf8ToWide(bytes, &ignored) ? EDescription::EncodingUTF8 : EDescription::EncodingShiftJIS;
+    if (bytes.compare(0, 5, "<?xml") != 0) return fallback;
+    const std::string declaration = bytes.substr(0, bytes.find("?>"));
+    size_t at = declaration.find("encoding");
+    if (at == std::string::npos) return fallback;
+    at += 8;
+    auto spaces = [&] {
+        while (at < declaration.size() && (declaration[at] == ' ' || declaration[at] == '\t' ||
+                                           declaration[at] == '\r' || declaration[at] == '\n'))
+            ++at;
+    };
+    spaces();
+    if (at >= declaration.size() || declaration[at] != '=') return fallback;
+    ++at;
+    spaces();
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return fallback;
+    const size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string::npos) return fallback;
+    return EDescription::GetEncodingCode(declaration.substr(at + 1, end - at - 1).c_str());
+}
+
+// Whether XML 1.0 can hold the name at all: it has no form, not even a
+// character reference, for control characters other than tab, CR and LF.
+bool XmlCanHold(const std::string& name) {
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 && u != '\t' && u != '\n' && u != '\r') return false;
+    }
+    return true;
 }
 
 // The element a listing written by `list --xml` keeps its items in.
@@ -254,8 +277,15 @@ int ListAsXml(const Options& o) {
     std::vector<TOLMAListingDirectory*> open{listing.GetRootDirectory()};
     int unknown = 0;
     Walker walker{source.Archive(), nullptr};
+    int left_out = 0;
     walker.visit = [&](const std::string& path, const TOLMADirectoryEntry& e, int depth) {
         open.resize(static_cast<size_t>(depth) + 1);
+        if (!XmlCanHold(e.GetName())) {
+            Error(Quoted(path) + (e.IsDirectory() ? " (a directory)" : "") +
+                  " holds a control character that XML cannot hold; left out of the listing");
+            ++left_out;
+            return false;
+        }
         auto* item = new TOLMAListingItem;
         item->name = e.GetName();
         if (e.IsDirectory()) {
@@ -283,7 +313,7 @@ int ListAsXml(const Options& o) {
         Error("cannot write the listing");
         return kExitFailed;
     }
-    return walker.failures + unknown != 0 ? kExitFailed : kExitOk;
+    return walker.failures + unknown + left_out != 0 ? kExitFailed : kExitOk;
 }
 
 int CreateFromListing(const Options& o) {
@@ -300,7 +330,7 @@ int CreateFromListing(const Options& o) {
     {
         ERawFile file;
         if (file.Open(o.listing.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(o.listing));
+            Error("cannot open " + NativeShown(o.listing) + " (" + tool::LastErrorText() + ")");
             return kExitFailed;
         }
         // The form `list --xml` writes has one "listing" element and XML's
@@ -310,14 +340,16 @@ int CreateFromListing(const Options& o) {
         const uint32_t size = file.GetLength();
         void* room = size != 0 ? bytes.GetWriteBuffer(size) : nullptr;
         if (size != 0 && (room == nullptr || file.Read(room, size) != size)) {
-            Error("cannot read " + NativeShown(o.listing));
+            Error("cannot read " + NativeShown(o.listing) + " (" + tool::LastErrorText() + ")");
             return kExitFailed;
         }
         bytes.CommitWrite(size);
+        const std::string text = size != 0 ? std::string(static_cast<const char*>(room), size) : std::string();
+        const int32_t encoding = ListingEncoding(text);
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.Skip(3);
         EDescription description;
         const EDescription* root = nullptr;
-        ResultCode read = description.ReadDescription(
-            &bytes, 0, DeclaredEncoding(std::string(static_cast<const char*>(room), size < 256 ? size : 256)));
+        ResultCode read = description.ReadDescription(&bytes, 0, encoding);
         if (read == ResultSuccess && IsListingRoot(description, &root)) {
             read = listing.LoadFromDescription(listing.GetRootDirectory(), root);
         } else {
@@ -330,8 +362,11 @@ int CreateFromListing(const Options& o) {
         }
     }
 
+    const std::string& output = o.arguments[0];
+    PendingFile out(output);
+    if (!out.Open()) return kExitFailed;
     TOLMAArchive archive;
-    ListingBuilder builder(archive, FullPath(o.arguments[0]));
+    ListingBuilder builder(archive, output, out.TemporaryPath());
     std::vector<Planned> root;
     builder.Plan(listing.GetRootDirectory(), dir, "", 0, &root);
     if (builder.problems != 0) {
@@ -340,27 +375,24 @@ int CreateFromListing(const Options& o) {
         return kExitFailed;
     }
 
-    ERawFile out;
-    if (out.Open(o.arguments[0].c_str(), modeCreate | modeRead | modeWrite) != ResultSuccess) {
-        Error("cannot create " + NativeShown(o.arguments[0]));
-        return kExitFailed;
-    }
     TOLMAEntryList list;
     ListingBuilder::Entries(root, &list);
-    bool written = archive.Open(&out, &list) == ResultSuccess;
+    bool written = archive.Open(&out.File(), &list) == ResultSuccess;
     if (written) {
         Progress progress(builder.total, builder.files, o.verbose);
-        builder.Store(root, progress);
+        builder.Store(root, out.File(), progress);
     }
     written = archive.Close() == ResultSuccess && written && builder.failures == 0;
-    out.Close();
+    if (written && out.File().GetLength() > kArchiveLimit) {
+        Error(std::string("the archive grew too large: ") + kArchiveLimitText);
+        written = false;
+    }
     if (!written) {
         // Half an archive is worse than none: the listing promised all of it.
-        tool::RemoveFile(o.arguments[0]);
-        Error("writing " + NativeShown(o.arguments[0]) + " failed; no archive written");
+        Error("writing " + NativeShown(output) + " failed; no archive written");
         return kExitFailed;
     }
-    return kExitOk;
+    return out.Commit() ? kExitOk : kExitFailed;
 }
 
 }  // namespace tolma

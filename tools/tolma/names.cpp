@@ -1,6 +1,7 @@
 #include "names.h"
 
 #include "archive/tolma_entry.h"
+#include "platform/codepage.h"
 #include "text/path_scan.h"
 #include "tool_system.h"
 
@@ -13,12 +14,45 @@ namespace {
 bool NativeIsAnsi() { return tool::NativeSeparator() == '\\'; }
 
 // Bytes a stored name may not hold.
-std::string RefusedCharacters() {
+std::string RefusedCharacters(bool windows) {
     std::string refused = "\\/:";
     for (char c = 1; c < 0x20; ++c) refused += c;
     refused += '\x7F';
-    if (NativeIsAnsi()) refused += "<>\"|?*";
+    if (windows) refused += "<>\"|?*";
     return refused;
+}
+
+// Names Windows takes as devices, whatever the extension and trailing spaces.
+bool IsDeviceName(const std::string& name) {
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    stem = Folded(stem);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (stem == device) return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '0' &&
+           stem[3] <= '9';
+}
+
+const char* Unsafe(const std::string& name, bool windows) {
+    if (name.empty()) return "empty name";
+    if (name == "." || name == "..") return "refers to a directory above or itself";
+    static const std::string refused[2] = {RefusedCharacters(false), RefusedCharacters(true)};
+    const unsigned char c = name[FindNextSeparator(name.c_str(), 0, refused[windows].c_str())];
+    if (c == '\\' || c == '/') return "holds a path separator";
+    if (c == ':') return "holds a drive or stream separator";
+    if (c == 0x7F || (c != 0 && c < 0x20)) return "holds a control character";
+    if (c != 0) return "holds a character Windows does not allow in names (< > \" | ? *)";
+    // A separator appended after a lone lead byte would become its second
+    // byte, joining this name to the next piece of a path.
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (!plat::IsDBCSLeadByte(static_cast<unsigned char>(name[i]))) continue;
+        if (++i == name.size()) return "ends with half a double-byte character";
+    }
+    // Windows drops trailing dots and spaces, which could turn a name into
+    // another one ("..." into "..").
+    if (windows && (name.back() == '.' || name.back() == ' ')) return "ends with a dot or a space";
+    if (windows && IsDeviceName(name)) return "is a device name on Windows";
+    return nullptr;
 }
 
 }  // namespace
@@ -58,21 +92,9 @@ bool LiesBelow(const std::string& path, const std::string& dir) {
            FoldedEquals(path.substr(0, dir.size()), dir);
 }
 
-const char* UnsafeName(const std::string& name) {
-    if (name.empty()) return "empty name";
-    if (name == "." || name == "..") return "refers to a directory above or itself";
-    static const std::string refused = RefusedCharacters();
-    const unsigned char c = name[FindNextSeparator(name.c_str(), 0, refused.c_str())];
-    if (c == '\\' || c == '/') return "holds a path separator";
-    if (c == ':') return "holds a drive or stream separator";
-    if (c == 0x7F || (c != 0 && c < 0x20)) return "holds a control character";
-    if (c != 0) return "holds a character the system does not allow in names";
-    // Windows drops trailing dots and spaces, which could turn a name into
-    // another one ("..." into "..").
-    if (NativeIsAnsi() && (name.back() == '.' || name.back() == ' ')) return "ends with a dot or a space";
-    if (tool::IsReservedName(name)) return "is a device name";
-    return nullptr;
-}
+const char* UnsafeName(const std::string& name) { return Unsafe(name, NativeIsAnsi()); }
+
+const char* UnstorableName(const std::string& name) { return Unsafe(name, true); }
 
 std::string WithoutTrailingSeparators(std::string native) {
     while (native.size() > 1) {

@@ -22,6 +22,9 @@ bool LiesBelow(const std::string& path, const std::string& dir);
 // Why a stored name may not become a file or directory name below the
 // destination, or null when it may.
 const char* UnsafeName(const std::string& name);
+// Why a name may not be stored: the rules of extraction on Windows, where
+// the archive is read, whatever system writes it. Null when it may.
+const char* UnstorableName(const std::string& name);
 
 // A native directory path without trailing separators; a lone one stays.
 std::string WithoutTrailingSeparators(std::string native);

@@ -7,8 +7,22 @@
 #include "unicode.h"
 
 namespace tolma {
+namespace {
 
-void Error(const std::string& text) { tool::PrintError("tolma: " + text + "\n"); }
+// The progress line on the terminal, if one is shown.
+Progress* active_progress = nullptr;
+
+void AboveProgress(void (*print)(const std::string&), const std::string& text) {
+    if (active_progress != nullptr) active_progress->Clear();
+    print(text);
+    if (active_progress != nullptr) active_progress->Redraw();
+}
+
+}  // namespace
+
+void Error(const std::string& text) { AboveProgress(tool::PrintError, "tolma: " + text + "\n"); }
+
+void Report(const std::string& text) { AboveProgress(tool::PrintOut, text); }
 
 std::string Shown(const std::string& archive_text) {
     std::string out;
@@ -36,12 +50,11 @@ Progress::Progress(uint64_t total_bytes, uint32_t total_files, bool verbose)
       files_total_(total_files),
       verbose_(verbose),
       shown_(tool::ErrorIsTerminal()),
-      start_ms_(plat::TimeGetTime()) {}
-
-void Progress::SetTotal(uint64_t bytes, uint32_t files) {
-    total_ = bytes;
-    files_total_ = files;
+      start_ms_(plat::TimeGetTime()) {
+    if (shown_) active_progress = this;
 }
+
+Progress::~Progress() { Finish(); }
 
 void Progress::BeginFile(const std::string& shown_name) {
     ++files_;
@@ -81,9 +94,14 @@ void Progress::Clear() {
     drawn_width_ = 0;
 }
 
+void Progress::Redraw() {
+    if (files_ != 0) Draw(true);
+}
+
 void Progress::Finish() {
     Clear();
     shown_ = false;
+    if (active_progress == this) active_progress = nullptr;
 }
 
 }  // namespace tolma

@@ -7,8 +7,11 @@
 
 namespace tolma {
 
-// "tolma: TEXT" on standard error.
+// "tolma: TEXT" on standard error, on a line of its own: a progress line
+// being shown is cleared first and drawn again after.
 void Error(const std::string& text);
+// A command's own result line on standard output, likewise.
+void Report(const std::string& text);
 
 // Archive text (names, library messages) for the terminal; control
 // characters in untrusted names are shown escaped.
@@ -24,21 +27,21 @@ std::string NativeShown(const std::string& native);
 class Progress {
 public:
     Progress(uint64_t total_bytes, uint32_t total_files, bool verbose);
-    ~Progress() { Finish(); }
+    ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // Totals that grow as the work finds more (create walks directories as
-    // it stores them).
-    void SetTotal(uint64_t bytes, uint32_t files);
     void BeginFile(const std::string& shown_name);
     void Add(uint64_t bytes);
     // Clears the line, for good: a message may follow.
     void Finish();
 
+    // Around a message: the line goes, and comes back after it.
+    void Clear();
+    void Redraw();
+
 private:
     void Draw(bool now);
-    void Clear();
 
     uint64_t total_;
     uint32_t files_total_;

@@ -45,6 +45,7 @@ const OptionRow kOptionRows[] = {
 
 const char kGeneralHelpHead[] =
     "usage: tolma COMMAND [OPTIONS] ARGS...\n"
+    "       tolma --help [COMMAND] | --version\n"
     "\n"
     "commands:\n";
 
@@ -58,12 +59,18 @@ const char kGeneralHelpTail[] =
     "create, extract and verify show their progress on one line of standard\n"
     "error when it is a terminal; -v (--verbose) names each file as it goes.\n"
     "\n"
-    "'tolma COMMAND --help' describes each command.\n"
+    "Nothing a command writes is left half-written under its name: archives,\n"
+    "images and extracted files are written beside their place and take their\n"
+    "name only once complete, so a failure keeps what was there before.\n"
+    "\n"
+    "'tolma COMMAND --help' describes each command; 'tolma --version' (-V)\n"
+    "prints the version.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
     "  1  the command ran, but something failed (a file that could not be\n"
-    "     stored, extracted or decoded, a checksum mismatch, a refused name)\n"
+    "     stored, extracted or decoded, a checksum mismatch, a refused name,\n"
+    "     standard output that could not be written)\n"
     "  2  wrong usage\n"
     "  3  the archive could not be opened or is not an archive\n";
 
@@ -145,6 +152,10 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
     const std::string first = argv[1];
+    if (first == "--version" || first == "-V") {
+        tool::PrintOut("tolma " HVB_VERSION "\n");
+        return kExitOk;
+    }
     if (first == "--help" || first == "-h" || first == "help") {
         const Command* c = argc >= 3 ? FindCommand(argv[2]) : nullptr;
         tool::PrintOut(c != nullptr ? c->help : GeneralHelp());
@@ -185,7 +196,13 @@ int main(int argc, char** argv) {
         pointers.push_back(nullptr);
         code = tolma::Run(static_cast<int>(arguments.size()), pointers.data());
     }
-    std::fflush(stdout);
+    // Output buffered until now may still fail to reach its file (a full
+    // disk); a listing that did not arrive is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const std::string why = tool::LastErrorText();
+        tolma::Error("cannot write to standard output (" + why + ")");
+        if (code == tolma::kExitOk) code = tolma::kExitFailed;
+    }
     zmrCloseLibrary();
     return code;
 }

@@ -17,6 +17,10 @@ struct DirectoryItem {
     std::string name;  // native
     // Links to directories are Link: followed they could loop.
     PathKind kind;
+    // False when the system's name has no exact native spelling (Windows
+    // lists such names through a best-fit conversion, and the converted name
+    // may be another file's).
+    bool exact = true;
 };
 
 // Sorted by name; false when the directory cannot be read. Links to files
@@ -32,11 +36,17 @@ bool SameFile(const std::string& a, const std::string& b);
 // True when the directory exists afterwards.
 bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
+// Creates path as a new empty file; false when anything exists there.
+bool CreateNewFile(const std::string& path);
+// Renames from over to, replacing a file there in one step.
+bool RenameOver(const std::string& from, const std::string& to);
+// Gives to the permissions of from, where the system has them.
+void CopyPermissions(const std::string& from, const std::string& to);
+// What the system said about the last failed call, for messages.
+std::string LastErrorText();
 char NativeSeparator();
-// Names the system gives a meaning of its own (devices on Windows).
-bool IsReservedName(const std::string& archive_name);
-
-// False when the text cannot be expressed on the other side.
+// False when the text cannot be expressed on the other side exactly (a
+// best-fit conversion that would change a character counts as none).
 bool NativeToArchive(const std::string& native, std::string* archive);
 bool ArchiveToNative(const std::string& archive, std::string* native);
 // The program's arguments in the native spelling. On Windows they are split

@@ -3,12 +3,14 @@
 // 64-bit kernel), and a 32-bit stat on files of 2 GiB or more.
 #define _FILE_OFFSET_BITS 64
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "tool_system.h"
 #include "unicode.h"
@@ -71,13 +73,32 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+bool CreateNewFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
+
+void CopyPermissions(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (stat(from.c_str(), &st) == 0) chmod(to.c_str(), st.st_mode & 07777);
+}
+
+std::string LastErrorText() { return errno != 0 ? std::strerror(errno) : "reason unknown"; }
+
 char NativeSeparator() { return '/'; }
 
-bool IsReservedName(const std::string&) { return false; }
-
 bool NativeToArchive(const std::string& native, std::string* archive) {
-    WideText wide;
-    return Utf8ToWide(native, &wide) && WideToAnsiText(wide, archive);
+    // The code page's best-fit table turns characters it lacks into others
+    // (an accented letter into the plain one, the yen sign into the
+    // backslash byte) without saying so: only a name that converts back to
+    // itself is the same name.
+    WideText wide, back;
+    return Utf8ToWide(native, &wide) && WideToAnsiText(wide, archive) && AnsiToWideText(*archive, &back) &&
+           back == wide;
 }
 
 bool ArchiveToNative(const std::string& archive, std::string* native) {

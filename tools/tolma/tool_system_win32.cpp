@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "tool_system.h"
 #include "unicode.h"
@@ -33,20 +34,54 @@ void Print(DWORD which, FILE* stream, const std::string& utf8) {
 
 }  // namespace
 
+namespace {
+
+// The ANSI spelling of a wide name; false when it has none that converts
+// back to the same name (the system's conversion would pick a best fit).
+bool ExactAnsi(const wchar_t* wide, std::string* ansi) {
+    BOOL used_default = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &used_default);
+    if (size <= 0) return false;
+    ansi->assign(static_cast<size_t>(size - 1), '\0');
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi->data(), size, nullptr, &used_default) != size)
+        return false;
+    const int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi->c_str(), -1, nullptr, 0);
+    if (used_default || back <= 0) return false;
+    std::wstring again(static_cast<size_t>(back - 1), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi->c_str(), -1, again.data(), back);
+    return again == wide;
+}
+
+}  // namespace
+
 bool ListDirectory(const std::string& path, std::vector<DirectoryItem>* items) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    // Listed by their wide names: the ANSI listing would hand over a best
+    // fit for a name the code page lacks, which may name another file.
+    const int size = MultiByteToWideChar(CP_ACP, 0, (path + "\\*").c_str(), -1, nullptr, 0);
+    if (size <= 0) return false;
+    std::wstring pattern(static_cast<size_t>(size - 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, (path + "\\*").c_str(), -1, pattern.data(), size);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;
     items->clear();
     do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
+        const std::wstring wide = data.cFileName;
+        if (wide == L"." || wide == L"..") continue;
+        DirectoryItem item;
+        item.exact = ExactAnsi(wide.c_str(), &item.name);
+        if (!item.exact) {
+            // Shown only, never opened.
+            const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            item.name.assign(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
+            if (n > 1) WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, item.name.data(), n, nullptr, nullptr);
+        }
         const DWORD a = data.dwFileAttributes;
-        const PathKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Link
-                              : (a & FILE_ATTRIBUTE_DIRECTORY)                                     ? PathKind::Directory
-                                                                                                   : PathKind::File;
-        items->push_back({name, kind});
-    } while (FindNextFileA(find, &data));
+        item.kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Link
+                    : (a & FILE_ATTRIBUTE_DIRECTORY)                                     ? PathKind::Directory
+                                                                                         : PathKind::File;
+        items->push_back(item);
+    } while (FindNextFileW(find, &data));
     FindClose(find);
     std::sort(items->begin(), items->end(),
               [](const DirectoryItem& a, const DirectoryItem& b) { return a.name < b.name; });
@@ -96,22 +131,31 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
-char NativeSeparator() { return '\\'; }
-
-bool IsReservedName(const std::string& name) {
-    // A device name stays a device with any extension and trailing spaces.
-    std::string stem = name.substr(0, name.find('.'));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (char& c : stem)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* device : kDevices)
-        if (stem == device) return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '0' &&
-        stem[3] <= '9')
-        return true;
-    return false;
+bool CreateNewFile(const std::string& path) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
 }
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void CopyPermissions(const std::string&, const std::string&) {}
+
+std::string LastErrorText() {
+    const DWORD code = GetLastError();
+    if (code == 0) return "reason unknown";
+    wchar_t text[256];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                             MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 256, nullptr);
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ' || text[n - 1] == L'.')) --n;
+    return n > 0 ? WideToUtf8(WideText(text, n)) : "error " + std::to_string(code);
+}
+
+char NativeSeparator() { return '\\'; }
 
 bool NativeToArchive(const std::string& native, std::string* archive) {
     *archive = native;

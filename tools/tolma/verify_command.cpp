@@ -42,8 +42,7 @@ int Verify(const Options& o) {
             problem = Drain(archive, static_cast<uint32_t>(e.length), &progress,
                             [](const uint8_t*, uint32_t) { return true; });
         if (!problem.empty()) {
-            progress.Finish();
-            tool::PrintOut("FAILED " + Shown(path) + ": " + problem + "\n");
+            Report("FAILED " + Shown(path) + ": " + problem + "\n");
             ++failures;
         }
         return true;
