@@ -1,3 +1,11 @@
+// windows.h comes before the library's headers, which then keep their own
+// GetClassName.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
 #include "file/stream_file.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +19,6 @@
 #include <vector>
 
 #include "file/memory_file.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/resource.h>
-#endif
 
 namespace {
 
