@@ -173,9 +173,14 @@ LONG ReportOnHelper(EXCEPTION_POINTERS* pointers) {
     SetEvent(g_helper.work);
     const HANDLE first[2] = {g_helper.done, g_helper.asked};
     const DWORD waited = WaitForMultipleObjects(2, first, FALSE, kFirstQuestionWait);
-    // Never asked: the helper is stuck; the system's own handling ends the
-    // process, and the helper stays busy.
-    if (waited == WAIT_TIMEOUT || waited == WAIT_FAILED) return EXCEPTION_CONTINUE_SEARCH;
+    // Never asked: the helper waits on a lock the crashed thread holds. The
+    // system's own handling would wait on the same locks (it starts a
+    // debugger, asks, writes a report), and the stack is used up: the process
+    // ends here, with the exception's code.
+    if (waited == WAIT_TIMEOUT || waited == WAIT_FAILED) {
+        TerminateProcess(GetCurrentProcess(), EXCEPTION_STACK_OVERFLOW);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
     if (waited == WAIT_OBJECT_0 + 1) WaitForSingleObject(g_helper.done, INFINITE);
     const LONG result = g_helper.call.result;
     InterlockedExchange(&g_helper.busy, 0);

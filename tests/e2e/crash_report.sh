@@ -105,7 +105,8 @@ texts "$artifacts/locked.trace" | tail -n 1 | grep -qx 'ログファイルを保
   || e2e_fail "locked: no final question"
 
 # The process heap locked too: the reporter's first box cannot come up, and
-# the crashed thread stops waiting for it rather than hang for good.
+# the crashed thread stops waiting for it rather than hang for good: the
+# process ends with the overflow's code (C00000FD).
 WINEDEBUG=+msgbox "$here/../../scripts/wine-run.sh" --prefix "$prefix" "$program" stuck-overflow \
   >"$artifacts/stuck.out" 2>"$artifacts/stuck.trace" &
 pid=$!
@@ -114,6 +115,8 @@ if kill -0 $pid 2>/dev/null; then
   kill $pid 2>/dev/null
   e2e_fail "stuck: still running 90 s after the overflow"
 fi
+wait $pid; status=$?
+[ "$status" -eq 253 ] || e2e_fail "stuck: exit status $status, not that of C00000FD"
 grep -q 'went on' "$artifacts/stuck.out" && e2e_fail "stuck: went on"
 
 # The memory a register points to faults when read (a view whose file is
