@@ -19,7 +19,10 @@ uint32_t EStreamFileBuffer::Seek(int32_t distance, uint32_t origin) {
 ESyncStreamFile::ESyncStreamFile()
     : finished_event_(plat::CreateManualResetEvent(false)),
       data_event_(plat::CreateManualResetEvent(false)),
-      written_event_(plat::CreateManualResetEvent(false)) {}
+      written_event_(plat::CreateManualResetEvent(false)) {
+    // Nothing may wait on events that do not exist, even before a Reset.
+    finished_ = !HasEvents();
+}
 
 ESyncStreamFile::~ESyncStreamFile() {
     for (plat::EventHandle event : {finished_event_, data_event_, written_event_}) {
