@@ -1,5 +1,9 @@
 #include "fuzz_target.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/heap_layout.h"
 #include "core/hvb.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
@@ -12,6 +16,47 @@ plat::Answer AnswerNo(const char*, const char*, void*) { return plat::Answer::No
 }  // namespace
 
 void Keep(uint32_t value) { g_kept = g_kept + value; }
+
+namespace {
+
+// Headers lie in memory the sanitizer keeps poisoned.
+HVB_HEAP_INTERNAL uint32_t LiveGlobalBlocks() {
+    HVBHeap heap = hvbGetGlobalHeap();
+    uint32_t live = 0;
+    hvbHeapLock(heap);
+    for (auto* seg = static_cast<hvb_heap::Segment*>(heap); seg != nullptr; seg = seg->next) {
+        for (hvb_heap::Block* b = &seg->anchor;; b = b->Next()) {
+            if (!b->Is(hvb_heap::kFree)) ++live;
+            if (b->Is(hvb_heap::kLast)) break;
+        }
+    }
+    hvbHeapUnlock(heap);
+    return live;
+}
+
+bool g_counted = false;
+uint32_t g_live = 0;
+
+}  // namespace
+
+void RunChecked(Target target, const uint8_t* data, size_t size) {
+    target(data, size);
+    const uint32_t after = LiveGlobalBlocks();
+    if (!g_counted || after <= g_live) {
+        g_live = after;
+        g_counted = true;
+        return;
+    }
+    target(data, size);
+    const uint32_t again = LiveGlobalBlocks();
+    if (again > after) {
+        std::fprintf(stderr, "heap growth: %u live blocks of the global heap after the first input, %u after this one, "
+                             "%u after it again: a library object is lost on every run\n",
+                     g_live, after, again);
+        std::abort();
+    }
+    g_live = again;
+}
 
 void InitializeOnce() {
     static const bool initialized = [] {

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         }
         for (const std::string& name : names) {
             const std::vector<uint8_t> bytes = hvb_fuzz::ReadWhole(dir + "/" + name);
-            entry.target(bytes.data(), bytes.size());
+            hvb_fuzz::RunChecked(entry.target, bytes.data(), bytes.size());
         }
         std::printf("%-16s %4zu inputs\n", entry.name, names.size());
     }

@@ -67,7 +67,7 @@ public:
 
     // Called after each step of a whole-file decode; a nonzero answer stops
     // it and becomes OpenFile's result.
-    virtual int32_t OnProgress(uint32_t done, uint32_t total);
+    virtual ResultCode OnProgress(uint32_t done, uint32_t total);
 
     const TOLMADirectoryEntry* GetOpenEntry() const { return open_entry_; }
     bool IsOpen() const { return current_directory_ != nullptr; }

@@ -73,7 +73,7 @@ private:
 
 }  // namespace
 
-int32_t TOLMAArchive::OnProgress(uint32_t, uint32_t) { return 0; }
+ResultCode TOLMAArchive::OnProgress(uint32_t, uint32_t) { return ResultSuccess; }
 
 TOLMADecodeContext* TOLMAArchive::TakeDecoder(TOLMADecodeContext*& spare) {
     TOLMADecodeContext* decoder = spare;
@@ -287,7 +287,7 @@ ResultCode TOLMAArchive::DecodeWholeFile(TOLMADirectoryEntry* entry) {
             break;
         }
         done += n;
-        const int32_t answer = OnProgress(done, total);
+        const ResultCode answer = OnProgress(done, total);
         if (answer != 0) result = answer;
     }
     delete[] step;

@@ -311,6 +311,8 @@ HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
     }
     HEAP_UNPOISON(block->Data(), block->Size());
     if (flags & kZeroMemory) MemoryFill(block->Data(), 0, b);
+    // The rounding past the request is no one's: an overrun into it is one.
+    HEAP_POISON(block->Data() + size, block->Size() - size);
     return block->Data();
 }
 
@@ -499,15 +501,20 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
             block->word = (block->word & ~kSizeMask) | d;
             HEAP_POISON(block->Data() + d, p - d);
         }
-        if (effective & kZeroMemory) MemoryFill(block->Data() + new_size, 0, block->Size() - new_size);
+    }
+    if (d <= p) {
+        HEAP_UNPOISON(block->Data(), block->Size());
+        if (d < p && (effective & kZeroMemory)) MemoryFill(block->Data() + new_size, 0, block->Size() - new_size);
+        HEAP_POISON(block->Data() + new_size, block->Size() - new_size);
         return address;
     }
-    if (d == p) return address;
 
     const uint32_t reachable = p + (next_free ? next->Size() + kHeader : 0);
     if (reachable < d) {
         void* moved = Allocate(first, new_size, effective | kNoLock);
         if (moved == nullptr) return nullptr;
+        // The old size is known only rounded: its poisoned tail moves too.
+        HEAP_UNPOISON(block->Data(), p);
         MemoryMove(moved, address, p);
         FreeBlock(first, seg, block);
         return moved;
@@ -528,6 +535,7 @@ HEAP_INTERNAL void* hvbHeapReallocate(HVBHeap heap, void* address, uint32_t new_
     }
     HEAP_UNPOISON(block->Data(), block->Size());
     if (effective & kZeroMemory) MemoryFill(block->Data() + p, 0, block->Size() - p);
+    HEAP_POISON(block->Data() + new_size, block->Size() - new_size);
     return address;
 }
 
@@ -590,7 +598,9 @@ void* hvbStackHeapAllocate(HVBStackHeap heap, uint32_t size) {
     StackBlock* current = first->current;
     // Compared as room left: used + b could wrap past 4 GiB.
     while (b > current->capacity - current->used) {
-        const uint32_t want = first->growth > b + 32 ? first->growth : b + 32;
+        // The new block holds its header as well as the request.
+        const uint32_t needed = b + static_cast<uint32_t>(sizeof(StackBlock));
+        const uint32_t want = first->growth > needed ? first->growth : needed;
         // A growth that rounds past 4 GiB is no size at all: rather than a
         // default-sized block too small for b, again and again, give up.
         const uint32_t size = SegmentSize(want, 0xFFFFF000u);

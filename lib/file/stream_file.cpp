@@ -1,5 +1,6 @@
 #include "file/stream_file.h"
 
+#include <initializer_list>
 #include <new>
 
 #include "core/hvb.h"
@@ -16,11 +17,17 @@ uint32_t EStreamFileBuffer::Seek(int32_t distance, uint32_t origin) {
 }
 
 ESyncStreamFile::ESyncStreamFile()
-    : finished_event_(plat::CreateManualResetEvent(false)), data_event_(plat::CreateManualResetEvent(false)) {}
+    : finished_event_(plat::CreateManualResetEvent(false)),
+      data_event_(plat::CreateManualResetEvent(false)),
+      written_event_(plat::CreateManualResetEvent(false)) {
+    // Nothing may wait on events that do not exist, even before a Reset.
+    finished_ = !HasEvents();
+}
 
 ESyncStreamFile::~ESyncStreamFile() {
-    if (finished_event_ != nullptr) plat::CloseEvent(finished_event_);
-    if (data_event_ != nullptr) plat::CloseEvent(data_event_);
+    for (plat::EventHandle event : {finished_event_, data_event_, written_event_}) {
+        if (event != nullptr) plat::CloseEvent(event);
+    }
     FreeBlocks();
 }
 
@@ -39,20 +46,30 @@ uint32_t ESyncStreamFile::GetBlockUsed(uint32_t index) const {
     return block != nullptr ? block->used : 0;
 }
 
+bool ESyncStreamFile::HasEvents() const {
+    return finished_event_ != nullptr && data_event_ != nullptr && written_event_ != nullptr;
+}
+
 void ESyncStreamFile::Reset(uint32_t expected_length) {
     FileLock lock(this);
-    plat::ResetEvent(finished_event_);
-    plat::ResetEvent(data_event_);
     FreeBlocks();
     expected_length_ = expected_length;
     open_flags_ = modeCreate | modeRead | modeWrite;
     read_position_ = 0;
     written_length_ = 0;
     finished_ = false;
+    if (!HasEvents()) {
+        expected_length_ = 0;
+        open_flags_ = modeRead;
+        finished_ = true;
+        return;
+    }
+    plat::ResetEvent(finished_event_);
+    plat::ResetEvent(data_event_);
 }
 
-void ESyncStreamFile::WaitForChange() {
-    const plat::EventHandle events[2] = {data_event_, finished_event_};
+void ESyncStreamFile::WaitFor(plat::EventHandle event) {
+    const plat::EventHandle events[2] = {event, finished_event_};
     Unlock();
     plat::WaitForAnyEvent(events, 2);
     Lock();
@@ -71,6 +88,7 @@ void ESyncStreamFile::UpdateDataEvent() {
 
 uint32_t ESyncStreamFile::Write(const void* buffer, uint32_t count) {
     FileLock lock(this);
+    if (!HasEvents()) return 0;
     const auto* source = static_cast<const unsigned char*>(buffer);
     uint32_t total = 0;
     // Never past 4 GiB: positions are 32-bit.
@@ -97,6 +115,13 @@ uint32_t ESyncStreamFile::Write(const void* buffer, uint32_t count) {
         total += n;
     }
     UpdateDataEvent();
+    if (total > 0 && seekers_ > 0) {
+        // Every seeker waiting now is woken; those that come later wait for
+        // the next write.
+        ++written_generation_;
+        seekers_to_wake_ = seekers_;
+        plat::SetEvent(written_event_);
+    }
     return total;
 }
 
@@ -107,7 +132,10 @@ uint32_t ESyncStreamFile::Read(void* buffer, uint32_t count) {
     while (total < count) {
         uint32_t available = written_length_ - read_position_;
         while (available == 0 && !finished_) {
-            WaitForChange();
+            // Every byte is taken: the event must say so before the wait,
+            // or the wait returns at once and the reader spins.
+            UpdateDataEvent();
+            WaitFor(data_event_);
             available = written_length_ - read_position_;
         }
         if (available == 0) break;
@@ -134,7 +162,11 @@ uint32_t ESyncStreamFile::Seek(int32_t distance, uint32_t origin) {
     }
     while (written_length_ < target) {
         if (finished_) return read_position_;
-        WaitForChange();
+        const uint32_t generation = written_generation_;
+        ++seekers_;
+        WaitFor(written_event_);
+        --seekers_;
+        if (written_generation_ != generation && --seekers_to_wake_ == 0) plat::ResetEvent(written_event_);
     }
     read_position_ = target;
     UpdateDataEvent();
@@ -146,7 +178,7 @@ ResultCode ESyncStreamFile::SetEndOfFile() {
     open_flags_ = modeRead;
     expected_length_ = written_length_;
     finished_ = true;
-    plat::SetEvent(finished_event_);
+    if (finished_event_ != nullptr) plat::SetEvent(finished_event_);
     return ResultSuccess;
 }
 

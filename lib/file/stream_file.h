@@ -46,7 +46,9 @@ public:
     ~ESyncStreamFile() override;
 
     // Starts a new stream of the announced length (kNotAnnounced when it is
-    // not known): drops every block, clears both events, open flags 7.
+    // not known): drops every block, clears the events, open flags 7. Without
+    // its events (their creation failed) the stream takes no bytes and is
+    // finished at once, so that nothing waits on it.
     void Reset(uint32_t expected_length);
 
     // An EMemoryFile with every written byte, positioned at the read
@@ -77,14 +79,23 @@ private:
     };
 
     void FreeBlocks();
-    // With the lock held: leaves it, waits until bytes are readable or the
-    // stream is finished, enters again. The caller counts again.
-    void WaitForChange();
+    // With the lock held: leaves it, waits until the event or the finish is
+    // set, enters again. The caller counts again.
+    void WaitFor(plat::EventHandle event);
     void UpdateDataEvent();
+    bool HasEvents() const;
 
     EPtrArray blocks_;
     plat::EventHandle finished_event_;
+    // Set while bytes lie between the read position and the written length.
     plat::EventHandle data_event_;
+    // Seek waits for more to be written, which the data event does not say:
+    // a write sets this one for the seekers waiting at that moment, and the
+    // last of them to come back resets it.
+    plat::EventHandle written_event_;
+    uint32_t seekers_ = 0;
+    uint32_t seekers_to_wake_ = 0;
+    uint32_t written_generation_ = 0;
     uint32_t expected_length_ = kNotAnnounced;
     uint32_t read_position_ = 0;
     uint32_t written_length_ = 0;

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "file/raw_file.h"
+#include "file/file_object.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -39,8 +40,11 @@ constexpr uint32_t kSingleStep = 0x80000004;
 constexpr uint32_t kBreakpoint = 0x80000003;
 constexpr uint32_t kInPageError = 0xC0000006;
 constexpr uint32_t kTrapFlag = 0x100;
-// A persistent in-page error at one address is retried this many times in a
-// row; after that it is reported like any other exception.
+// A persistent in-page error of one instruction at one data address is
+// retried this many times in a row; after that it is reported like any other
+// exception. A copy loop reading a damaged mapping faults once on each bad
+// page and goes on after the retry: those faults each begin a run of their
+// own.
 constexpr uint32_t kInPageRetries = 16;
 
 const char kCaption[] = "◆　例外エラー情報　◆";
@@ -62,11 +66,12 @@ const char kHeader[] =
 
 struct InPageRun {
     uint32_t address;
+    uint32_t data_address;
     uint32_t count;
 };
 // Per thread: threads faulting side by side would otherwise reset each
 // other's run and retry for ever.
-thread_local InPageRun t_in_page = {0, 0};
+thread_local InPageRun t_in_page = {0, 0, 0};
 
 CrashReporterHandler g_handler;
 bool g_handler_set = false;
@@ -148,12 +153,38 @@ void WriteCrashLog(HVBFileObject* file, const CrashReport& report, const CrashHo
 
 namespace {
 
+// The log goes straight to the system's file calls, keeping no path: the
+// crashed thread may hold the library heap's lock, which a file object that
+// allocates would wait on for ever.
+class LogFile : public HVBFileObject {
+public:
+    explicit LogFile(const char* path)
+        : handle_(plat::CreateFileHandle(path, plat::kGenericWrite, 0, plat::kCreateAlways)) {}
+    ~LogFile() override {
+        if (IsOpen()) plat::CloseFileHandle(handle_);
+    }
+    bool IsOpen() const { return handle_ != plat::InvalidFileHandle(); }
+    HVBFileObject* Duplicate() override { return nullptr; }
+    uint32_t Read(void*, uint32_t) override { return 0; }
+    uint32_t Write(const void* buffer, uint32_t count) override {
+        uint32_t done = 0;
+        plat::WriteFileData(handle_, buffer, count, &done);
+        return done;
+    }
+    uint32_t GetLength() override { return plat::GetFileSizeLow(handle_); }
+    uint32_t Seek(int32_t distance, uint32_t origin) override { return plat::SetFilePointer(handle_, distance, origin); }
+    uint32_t GetPosition() override { return plat::SetFilePointer(handle_, 0, plat::kFileCurrent); }
+
+private:
+    plat::FileHandle handle_;
+};
+
 int32_t SaveLog(const CrashReport& report, const CrashHost& host) {
     char path[1025] = {};
     if (!host.choose_log_file(path, 1025, host.context)) return 0;
     {
-        ERawFile log;
-        if (log.Open(path, modeCreate | modeWrite) != ResultSuccess) return 0;
+        LogFile log(path);
+        if (!log.IsOpen()) return 0;
         WriteCrashLog(&log, report, host);
     }
     return host.ask(kSavedQuestion, kCaption, CrashYesNo, host.context) == plat::Answer::Yes ? -1 : 0;
@@ -161,16 +192,25 @@ int32_t SaveLog(const CrashReport& report, const CrashHost& host) {
 
 }  // namespace
 
+void PrepareCrashThread() {
+    // Taking the address is the touch (where thread-local storage is emulated,
+    // its first one allocates); a volatile keeps it from being dropped.
+    InPageRun* volatile touched = &t_in_page;
+    (void)touched;
+}
+
 namespace {
 
 int32_t Decide(CrashReport* report, const CrashHost& host) {
     const uint32_t code = report->code;
     // Resuming quietly needs an exception that can be resumed.
     if (code == kInPageError && !report->noncontinuable) {
-        if (t_in_page.address != report->address) t_in_page = {report->address, 0};
+        if (t_in_page.address != report->address || t_in_page.data_address != report->data_address) {
+            t_in_page = {report->address, report->data_address, 0};
+        }
         if (++t_in_page.count <= kInPageRetries) return -1;
     }
-    t_in_page = {0, 0};
+    t_in_page = {0, 0, 0};
 
     if (code == kSingleStep && !report->noncontinuable) {
         report->registers.eflags &= ~kTrapFlag;

@@ -22,6 +22,8 @@ struct CrashRegisters {
 struct CrashReport {
     uint32_t code;
     uint32_t address;  // where the exception happened
+    // The data address a page fault or in-page error concerns; 0 otherwise.
+    uint32_t data_address;
     CrashRegisters registers;
     // Raised with EXCEPTION_NONCONTINUABLE: execution cannot go on from it.
     bool noncontinuable;
@@ -63,6 +65,10 @@ struct CrashHost {
 // only raise a new one over it and ask again. The count of in-page errors
 // retried in a row is the calling thread's own.
 int32_t HandleCrash(CrashReport* report, const CrashHost& host);
+// Makes the calling thread's own state of the reporter (its in-page run) before
+// any crash: the first touch of it may allocate, which a thread reporting for
+// another that holds an allocator's lock could wait on for ever.
+void PrepareCrashThread();
 
 // The name of an exception code; "無効例外" for any code not known.
 const char* GetExceptionName(uint32_t code);

@@ -12,8 +12,11 @@ namespace {
 const char kLogFilter[] = "error log file (*.log)\0*.log\0";
 const char kSaveTitle[] = "ログファイル保存";
 
+void NoteQuestion();
+
 plat::Answer AskBox(const char* text, const char* caption, uint32_t buttons, void*) {
     if (const CrashReporterHandler* handler = GetCrashReporterHandler(); handler && handler->ask) {
+        NoteQuestion();
         return handler->ask(text, caption, buttons, handler->context);
     }
     WideChar wide_text[1280];
@@ -104,6 +107,9 @@ __attribute__((noinline)) LONG Report(EXCEPTION_POINTERS* pointers, DWORD thread
     CrashReport report;
     report.code = pointers->ExceptionRecord->ExceptionCode;
     report.address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointers->ExceptionRecord->ExceptionAddress));
+    // Access violations and in-page errors give the data address second.
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    report.data_address = record->NumberParameters >= 2 ? static_cast<uint32_t>(record->ExceptionInformation[1]) : 0;
     report.registers = {c->Eip,    c->EFlags, c->Eax,    c->Ebx,    c->Ecx,    c->Edx,    c->Esi,    c->Edi,
                         c->Ebp,    c->Esp,    c->SegCs,  c->SegDs,  c->SegEs,  c->SegFs,  c->SegGs,  c->SegSs};
     report.noncontinuable = (pointers->ExceptionRecord->ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0;
@@ -118,34 +124,95 @@ __attribute__((noinline)) LONG Report(EXCEPTION_POINTERS* pointers, DWORD thread
     return result;
 }
 
+// A stack overflow is reported by a helper thread, started with the reporter:
+// starting a thread in the middle of a crash takes the loader lock, which the
+// crashed thread may hold. The helper has touched its own thread state by
+// then, and writes the log without the library heap; what it cannot avoid
+// (the boxes, the dialog) may still wait on a lock the crashed thread holds,
+// so the crashed thread waits only so long for the first question.
 struct HelperCall {
     EXCEPTION_POINTERS* pointers;
     DWORD thread_id;
     LONG result;
 };
 
-DWORD WINAPI ReportOnHelper(void* parameter) {
-    auto* call = static_cast<HelperCall*>(parameter);
-    call->result = Report(call->pointers, call->thread_id);
-    return 0;
+constexpr DWORD kFirstQuestionWait = 15000;
+
+struct Helper {
+    HANDLE work;     // auto-reset: a call is waiting
+    HANDLE done;     // auto-reset: it is answered
+    HANDLE asked;    // manual-reset: the call's first question is up
+    DWORD thread_id;
+    HelperCall call;  // not on the crashed stack: a helper given up on may still write it
+    volatile LONG busy;
+};
+Helper g_helper;
+volatile LONG g_helper_started = 0;
+
+void NoteQuestion() {
+    if (g_helper.asked != nullptr && GetCurrentThreadId() == g_helper.thread_id) SetEvent(g_helper.asked);
+}
+
+// On the helper, a box or the dialog counts as asked once it is activated
+// (once it is on screen), not when it is asked for.
+LRESULT CALLBACK NoteActivation(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HCBT_ACTIVATE) NoteQuestion();
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+DWORD WINAPI HelperLoop(void*) {
+    PrepareCrashThread();
+    SetWindowsHookExA(WH_CBT, NoteActivation, nullptr, GetCurrentThreadId());
+    for (;;) {
+        WaitForSingleObject(g_helper.work, INFINITE);
+        g_helper.call.result = Report(g_helper.call.pointers, g_helper.call.thread_id);
+        SetEvent(g_helper.done);
+    }
+}
+
+void StartHelper() {
+    if (InterlockedCompareExchange(&g_helper_started, 1, 0) != 0) return;
+    g_helper.work = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_helper.done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_helper.asked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (g_helper.work == nullptr || g_helper.done == nullptr || g_helper.asked == nullptr) return;
+    HANDLE thread = CreateThread(nullptr, 0, HelperLoop, nullptr, 0, &g_helper.thread_id);
+    if (thread != nullptr) CloseHandle(thread);
+}
+
+LONG ReportOnHelper(EXCEPTION_POINTERS* pointers) {
+    if (g_helper.thread_id == 0 || InterlockedExchange(&g_helper.busy, 1) != 0) return EXCEPTION_CONTINUE_SEARCH;
+    g_helper.call = {pointers, GetCurrentThreadId(), EXCEPTION_CONTINUE_SEARCH};
+    ResetEvent(g_helper.asked);
+    SetEvent(g_helper.work);
+    const HANDLE first[2] = {g_helper.done, g_helper.asked};
+    const DWORD waited = WaitForMultipleObjects(2, first, FALSE, kFirstQuestionWait);
+    // Never asked: the helper waits on a lock the crashed thread holds. The
+    // system's own handling would wait on the same locks (it starts a
+    // debugger, asks, writes a report), and the stack is used up: the process
+    // ends here, with the exception's code.
+    if (waited == WAIT_TIMEOUT || waited == WAIT_FAILED) {
+        TerminateProcess(GetCurrentProcess(), EXCEPTION_STACK_OVERFLOW);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (waited == WAIT_OBJECT_0 + 1) WaitForSingleObject(g_helper.done, INFINITE);
+    const LONG result = g_helper.call.result;
+    InterlockedExchange(&g_helper.busy, 0);
+    return result;
 }
 
 LONG WINAPI CrashReporterFilter(EXCEPTION_POINTERS* pointers) {
     if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
         return Report(pointers, GetCurrentThreadId());
     }
-    // The faulting thread's stack is used up: a thread of its own reports
-    // for it while it waits.
-    HelperCall call = {pointers, GetCurrentThreadId(), EXCEPTION_CONTINUE_SEARCH};
-    HANDLE helper = CreateThread(nullptr, 0, ReportOnHelper, &call, 0, nullptr);
-    if (helper == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-    WaitForSingleObject(helper, INFINITE);
-    CloseHandle(helper);
-    return call.result;
+    // The faulting thread's stack is used up: the helper reports for it while
+    // it waits.
+    return ReportOnHelper(pointers);
 }
 
 }  // namespace
 
 int32_t InstallCrashReporter() {
+    StartHelper();
     return static_cast<int32_t>(reinterpret_cast<intptr_t>(SetUnhandledExceptionFilter(CrashReporterFilter)));
 }

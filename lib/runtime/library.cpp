@@ -37,6 +37,7 @@ TaskRecord* CurrentTask(bool create) {
     auto* task = static_cast<TaskRecord*>(plat::TlsGetValue(g_task_slot));
     if (task == nullptr && create) {
         task = static_cast<TaskRecord*>(hvbHeapAllocate(nullptr, sizeof(TaskRecord), 0));
+        if (task == nullptr) return nullptr;
         task->count = 0;
         task->graphics = nullptr;
         plat::TlsSetValue(g_task_slot, task);
@@ -89,10 +90,15 @@ void InitializeFloatingPointState() {
 GraphicsContext* GetTaskGraphicsContext() {
     if (g_task_slot == plat::TlsOutOfIndexes) zmrInitializeLibrary();
     TaskRecord* task = CurrentTask(true);
+    if (task == nullptr) return nullptr;
     if (task->graphics == nullptr) {
         HVBHeap heap = hvbHeapCreate(0x4000, 0, HVB_HEAP_NO_LOCK);
         if (heap == nullptr) return nullptr;
         auto raw = reinterpret_cast<uintptr_t>(hvbHeapAllocate(heap, kGraphicsContextSize + 15, HVB_HEAP_ZERO_MEMORY));
+        if (raw == 0) {
+            hvbHeapDestroy(heap);
+            return nullptr;
+        }
         auto* context = reinterpret_cast<GraphicsContext*>((raw + 15) & ~uintptr_t{15});
         context->release = ReleaseGraphicsContext;
         context->heap = heap;
@@ -133,6 +139,7 @@ int32_t zmrCloseLibrary(void) {
 int32_t zmrInitializeTask(void) {
     if (g_task_slot == plat::TlsOutOfIndexes) return -1;
     TaskRecord* task = CurrentTask(true);
+    if (task == nullptr) return -1;
     const int32_t count = plat::AtomicIncrement(&task->count);
     if (count != 1) return count;
     InitializeFloatingPointState();

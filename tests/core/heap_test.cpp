@@ -24,6 +24,10 @@ namespace {
 // A request's data size: a multiple of the header, at least one header.
 uint32_t Rounded(uint32_t size) { return size == 0 ? kHeader : (size + kHeader - 1) / kHeader * kHeader; }
 
+// A byte of a block's rounding past its request, which the sanitizer builds
+// keep poisoned.
+HVB_HEAP_INTERNAL unsigned char SlackByte(const unsigned char* p) { return *static_cast<const volatile unsigned char*>(p); }
+
 class Heap : public testing::Test {
 protected:
     void SetUp() override { heap_ = hvbHeapCreate(0, 0, 0); }
@@ -79,7 +83,7 @@ TEST_F(Heap, ZeroFlagFillsFromEitherSide) {
     auto* p = static_cast<unsigned char*>(hvbHeapAllocate(zeroing, 64, 0));
     std::memset(p, 0xCD, 64);
     p = static_cast<unsigned char*>(hvbHeapReallocate(zeroing, p, 40, 0));
-    for (int i = 40; i < hvbHeapGetLength(zeroing, p); ++i) EXPECT_EQ(p[i], 0) << i;
+    for (int i = 40; i < hvbHeapGetLength(zeroing, p); ++i) EXPECT_EQ(SlackByte(p + i), 0) << i;
     EXPECT_EQ(CheckHeap(zeroing), "");
     hvbHeapDestroy(zeroing);
 }
@@ -410,6 +414,26 @@ TEST(StackHeap, RequestsNearFourGigabytesFailWithoutWrapping) {
     hvbStackHeapDestroy(stack);
 }
 
+// A request just under a page multiple at or above the growth size: the new
+// block holds the header and the request, whatever the header's size here.
+TEST(StackHeap, ARequestNearTheGrowthSizeTakesOneNewBlock) {
+    // A block too small for the request would be chained again and again
+    // until memory runs out: the address space is capped meanwhile.
+    AddressSpaceCap cap;
+    for (const uint32_t size : {65489u, 65504u, 2 * 65536u - 47, 2 * 65536u - 32}) {
+        HVBStackHeap stack = hvbStackHeapCreate(0, 0, 0);
+        ASSERT_NE(stack, nullptr);
+        ASSERT_NE(hvbStackHeapAllocate(stack, 16), nullptr);
+        auto* p = static_cast<unsigned char*>(hvbStackHeapAllocate(stack, size));
+        ASSERT_NE(p, nullptr) << size;
+        std::memset(p, 0xA5, size);
+        const auto* first = static_cast<hvb_heap::StackBlock*>(stack);
+        ASSERT_NE(first->next, nullptr) << size;
+        EXPECT_EQ(first->next->next, nullptr) << size << ": blocks chained for one request";
+        hvbStackHeapDestroy(stack);
+    }
+}
+
 TEST(GlobalHeap, NullHandleMeansTheGlobalHeap) {
     void* p = hvbHeapAllocate(nullptr, 40, 0);
     ASSERT_NE(p, nullptr);
@@ -526,6 +550,24 @@ TEST(HeapSanitizer, OverrunsAndStaleUsesAreReported) {
             p[10] = 1;
         },
         "use-after-poison");
+}
+
+// The rounding past a request, and the byte past a segment's end (where the
+// first block of a segment ends), are reported too.
+TEST(HeapSanitizer, SlackAndSegmentEndsAreWatched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto* p = static_cast<volatile char*>(hvbHeapAllocate(nullptr, 1, 0));
+            p[sizeof(void*) == 8 ? 15 : 7] = 1;
+        },
+        "use-after-poison");
+    HVBHeap heap = hvbHeapCreate(0, 0, 0);
+    auto* seg = static_cast<hvb_heap::Segment*>(heap);
+    auto* p = static_cast<volatile char*>(hvbHeapAllocate(heap, 4096, 0));
+    ASSERT_EQ(const_cast<char*>(p) + 4096, reinterpret_cast<char*>(seg) + seg->size) << "carved from the end";
+    EXPECT_DEATH(p[4096] = 1, "use-after-poison");
+    hvbHeapDestroy(heap);
 }
 #endif
 

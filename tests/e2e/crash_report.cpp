@@ -99,6 +99,15 @@ int main(int argc, char** argv) {
         RaiseException(0xE0000001, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     } else if (std::strcmp(scenario, "raise-overflow") == 0) {
         RaiseException(EXCEPTION_STACK_OVERFLOW, 0, 0, nullptr);
+    } else if (std::strcmp(scenario, "locked-overflow") == 0) {
+        // The overflowing thread holds the library heap's lock.
+        hvbHeapLock(nullptr);
+        RaiseException(EXCEPTION_STACK_OVERFLOW, 0, 0, nullptr);
+    } else if (std::strcmp(scenario, "stuck-overflow") == 0) {
+        // And the process heap's, which the boxes need.
+        hvbHeapLock(nullptr);
+        HeapLock(GetProcessHeap());
+        RaiseException(EXCEPTION_STACK_OVERFLOW, 0, 0, nullptr);
     } else if (std::strcmp(scenario, "overflow") == 0) {
         std::printf("%d\n", Recurse(0));
     } else if (std::strcmp(scenario, "vanished") == 0) {

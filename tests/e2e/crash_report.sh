@@ -46,9 +46,14 @@ run() {
     fi
     for _ in $(seq 50); do xdotool search --onlyvisible --name "$caption" >/dev/null 2>&1 || break; sleep 0.1; done
   done
-  # After a final No the system's own handling may linger; do not wait for ever.
+  # After a final No the system's own handling may linger; do not wait for
+  # ever. A process still running is killed and its status is 124.
   for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-  kill $pid 2>/dev/null
+  if kill -0 $pid 2>/dev/null; then
+    kill $pid 2>/dev/null
+    wait $pid
+    return 124
+  fi
   wait $pid
 }
 
@@ -58,9 +63,11 @@ run access_cancel access n n Escape; status=$?
 texts "$artifacts/access_cancel.trace" | head -n 1 | grep -qF "▼ プログラム実行中に以下の例外エラーが発生しました。\\n    $access_name\\n    CS:EIP = " \
   || e2e_fail "main question text"
 
-run divide divide Escape
+run divide divide Escape; status=$?
+[ "$status" -eq 255 ] || e2e_fail "divide: Cancel gave exit status $status, not 0xFFFFFFFF"
 texts "$artifacts/divide.trace" | grep -q "\\\\n    $divide_name\\\\n" || e2e_fail "division by zero not named"
-run unknown unknown Escape
+run unknown unknown Escape; status=$?
+[ "$status" -eq 255 ] || e2e_fail "unknown: Cancel gave exit status $status, not 0xFFFFFFFF"
 texts "$artifacts/unknown.trace" | grep -q '\\n    無効例外\\n' || e2e_fail "unknown code not named"
 for scenario in int3 raise-breakpoint; do
   run "$scenario" "$scenario" y || e2e_fail "$scenario: exit status $?"
@@ -71,7 +78,9 @@ done
 
 # Going on from an exception that cannot be continued ends the process:
 # the question is not asked again one level deeper.
-run noncontinuable noncontinuable n
+run noncontinuable noncontinuable n; status=$?
+# The handler is executed: the process ends with the exception's code.
+[ "$status" -eq 1 ] || e2e_fail "noncontinuable: exit status $status, not that of E0000001"
 [ "$(texts "$artifacts/noncontinuable.trace" | grep -c '例外エラーが発生しました')" -eq 1 ] \
   || e2e_fail "noncontinuable: not one question"
 grep -q 'went on' "$artifacts/noncontinuable.out" && e2e_fail "noncontinuable: went on"
@@ -85,6 +94,30 @@ for scenario in $overflows; do
   [ "$status" -eq 255 ] || e2e_fail "$scenario: exit status $status, not 0xFFFFFFFF"
   texts "$artifacts/$scenario.trace" | grep -q '\\n    スタックオーバーフロー例外\\n' || e2e_fail "$scenario: not asked"
 done
+
+# A stack overflow on a thread that holds the library heap's lock: the log is
+# still written, and the question after it still comes.
+locked_log="$prefix/drive_c/crash_locked.log"
+rm -f "$locked_log"
+run locked locked-overflow y 'save:C:\crash_locked.log' n
+[ -s "$locked_log" ] || e2e_fail "locked: no log, or an empty one"
+texts "$artifacts/locked.trace" | tail -n 1 | grep -qx 'ログファイルを保存しました。\\n処理を続行しますか？' \
+  || e2e_fail "locked: no final question"
+
+# The process heap locked too: the reporter's first box cannot come up, and
+# the crashed thread stops waiting for it rather than hang for good: the
+# process ends with the overflow's code (C00000FD).
+WINEDEBUG=+msgbox "$here/../../scripts/wine-run.sh" --prefix "$prefix" "$program" stuck-overflow \
+  >"$artifacts/stuck.out" 2>"$artifacts/stuck.trace" &
+pid=$!
+for _ in $(seq 900); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then
+  kill $pid 2>/dev/null
+  e2e_fail "stuck: still running 90 s after the overflow"
+fi
+wait $pid; status=$?
+[ "$status" -eq 253 ] || e2e_fail "stuck: exit status $status, not that of C00000FD"
+grep -q 'went on' "$artifacts/stuck.out" && e2e_fail "stuck: went on"
 
 # The memory a register points to faults when read (a view whose file is
 # gone): its dump shows unreadable bytes and the log goes on to its end.

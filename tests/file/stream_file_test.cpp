@@ -1,3 +1,11 @@
+// windows.h comes before the library's headers, which then keep their own
+// GetClassName.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
 #include "file/stream_file.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +21,22 @@
 #include "file/memory_file.h"
 
 namespace {
+
+// Processor time the calling thread has used: a waiter that spins shows here
+// whatever the machine's load.
+double ThreadCpuSeconds() {
+#ifdef _WIN32
+    FILETIME created, ended, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+#else
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
 
 // Long enough for a thread that would wrongly return to have done so.
 void Settle() {
@@ -169,6 +193,36 @@ TEST(SyncStreamFile, ReadersWaitForTheProducer) {
     EXPECT_EQ(counts[0], 3u) << "the read position stays";
     EXPECT_EQ(counts[1], 0u);
     EXPECT_EQ(counts[2], 0u);
+}
+
+// A reader that has taken every written byte, and a seek waiting for bytes
+// not yet written while others are readable, sleep until the producer acts.
+TEST(SyncStreamFile, WaitersUseNoProcessorTime) {
+    struct Case {
+        const char* name;
+        bool seek;
+    } cases[] = {{"read", false}, {"seek", true}};
+    for (const Case& c : cases) {
+        ESyncStreamFile pipe;
+        pipe.Reset(c.seek ? 1000 : ESyncStreamFile::kNotAnnounced);
+        pipe.Write(std::string(40, 'x').data(), 40);
+        double used = 0;
+        uint32_t result = 0;
+        std::thread waiter([&] {
+            const double start = ThreadCpuSeconds();
+            char buffer[200];
+            result = c.seek ? pipe.Seek(0, FromEnd) : pipe.Read(buffer, 200);
+            used = ThreadCpuSeconds() - start;
+        });
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (c.seek) pipe.Write(std::string(960, 'y').data(), 960);
+        pipe.SetEndOfFile();
+        waiter.join();
+        EXPECT_EQ(result, c.seek ? 1000u : 40u) << c.name;
+        // A waiter that sleeps wakes a few times at most; one that spins
+        // takes a tenth of a second or more even on a loaded machine.
+        EXPECT_LT(used, 0.03) << c.name << ": seconds of processor time while waiting a second";
+    }
 }
 
 // A woken reader counts again: bytes that a seek back made readable are

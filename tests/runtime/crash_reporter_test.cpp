@@ -154,6 +154,18 @@ TEST(CrashReporter, InPageErrorsAreRetriedSixteenTimesInARow) {
     EXPECT_EQ(p.questions.size(), 1u);
 }
 
+// One copy loop over a damaged mapping: the same instruction faults once on
+// each of many pages, and each retry succeeds.
+TEST(CrashReporter, InPageRunsAreKeyedByTheDataAddressToo) {
+    FakeProcess p;
+    CrashReport report = Report(0xC0000006);
+    for (uint32_t page = 0; page < 40; ++page) {
+        report.data_address = 0x20000000u + page * 0x100000u;
+        ASSERT_EQ(HandleCrash(&report, p.Host()), -1);
+    }
+    EXPECT_TRUE(p.questions.empty());
+}
+
 TEST(CrashReporter, InPageRunsAreCountedPerThread) {
     FakeProcess p;
     CrashReport report = Report(0xC0000006);

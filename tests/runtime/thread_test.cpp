@@ -21,6 +21,18 @@ public:
     int32_t task_count_inside = 0;
 };
 
+// What the body sees of its own id.
+class IdThread : public EZMRThread {
+public:
+    uint32_t Run() override {
+        id_inside = GetThreadId();
+        current_inside = plat::GetCurrentThreadId();
+        return 0;
+    }
+    uint32_t id_inside = 0;
+    uint32_t current_inside = 0;
+};
+
 uint32_t g_now = 0;
 uint32_t FakeClock() { return g_now; }
 
@@ -31,6 +43,20 @@ int LiveGlobalBlocks() {
 }
 
 }  // namespace
+
+// The creator's id is the one the thread gives itself, stored before the
+// body runs.
+TEST(Thread, OneIdKnownBeforeTheBodyRuns) {
+    for (int i = 0; i < 20; ++i) {
+        IdThread thread;
+        ASSERT_EQ(thread.Create(), 0u);
+        plat::WaitForThread(thread.GetThreadHandle());
+        EXPECT_NE(thread.GetThreadId(), 0u);
+        EXPECT_EQ(thread.id_inside, thread.GetThreadId());
+        EXPECT_EQ(thread.current_inside, thread.GetThreadId());
+        thread.CloseThreadHandle();
+    }
+}
 
 TEST(Thread, RunsOneTaskAndExitsWithRunsResult) {
     SevenThread thread;

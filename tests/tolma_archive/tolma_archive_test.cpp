@@ -240,7 +240,7 @@ namespace {
 
 class CountingArchive : public TOLMAArchive {
 public:
-    int32_t OnProgress(uint32_t done, uint32_t total) override {
+    ResultCode OnProgress(uint32_t done, uint32_t total) override {
         calls.push_back(done);
         last_total = total;
         return calls.size() == stop_at ? stop_with : 0;
@@ -248,7 +248,7 @@ public:
     std::vector<uint32_t> calls;
     uint32_t last_total = 0;
     size_t stop_at = 0;
-    int32_t stop_with = 0;
+    ResultCode stop_with = 0;
 };
 
 }  // namespace
@@ -265,6 +265,10 @@ TEST(TolmaArchiveRead, ProgressIsReportedPerStepAndCanStop) {
     archive.stop_with = 5;
     EXPECT_EQ(archive.OpenFile("f", nullptr, 0), 5);
     EXPECT_EQ(archive.GetOpenEntry(), nullptr);
+    static const char kMessage[] = "stopped";
+    archive.stop_at = archive.calls.size() + 1;
+    archive.stop_with = MessageResult(kMessage);
+    EXPECT_EQ(archive.OpenFile("f", nullptr, 0), MessageResult(kMessage)) << "a message answer arrives whole";
     ASSERT_EQ(archive.OpenFile("g", nullptr, 0), ResultSuccess) << "the archive stays usable";
 }
 

@@ -76,6 +76,15 @@ bool PageCacheEnabled() {
 
 uint32_t PageRound(uint32_t size) { return (size + kPageSize - 1) & ~(kPageSize - 1); }
 
+// Under AddressSanitizer each mapping is followed by a page of its own that
+// stays poisoned: the heap carves blocks from a segment's end, and an overrun
+// past it would otherwise land unreported in whatever was mapped next.
+#if defined(HVB_POSIX_ASAN)
+constexpr uint32_t kGuard = kPageSize;
+#else
+constexpr uint32_t kGuard = 0;
+#endif
+
 #if defined(HVB_FUZZING)
 // Under the fuzzer the pages come from the sanitizer's allocator, so that its
 // limit on one allocation covers the heap's segments too and a segment the
@@ -83,22 +92,35 @@ uint32_t PageRound(uint32_t size) { return (size + kPageSize - 1) & ~(kPageSize 
 void* Map(uint32_t size) {
     const uint32_t rounded = PageRound(size);
     void* p = nullptr;
-    if (rounded < size || posix_memalign(&p, 65536, rounded) != 0) return nullptr;
+    if (rounded < size || rounded > 0xFFFFFFFFu - kGuard || posix_memalign(&p, 65536, rounded + kGuard) != 0) {
+        return nullptr;
+    }
     std::memset(p, 0, rounded);
+    HVB_POISON(static_cast<char*>(p) + rounded, kGuard);
     return p;
 }
 
-int Unmap(void* address, uint32_t) {
+int Unmap(void* address, uint32_t size) {
+    HVB_UNPOISON(static_cast<char*>(address) + PageRound(size), kGuard);
     std::free(address);
     return 1;
 }
 #else
 void* Map(uint32_t size) {
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
+    const uint32_t rounded = PageRound(size);
+    if (kGuard != 0 && (rounded < size || rounded > 0xFFFFFFFFu - kGuard)) return nullptr;
+    void* p = mmap(nullptr, kGuard != 0 ? rounded + kGuard : size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                   -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    HVB_POISON(static_cast<char*>(p) + rounded, kGuard);
+    return p;
 }
 
-int Unmap(void* address, uint32_t size) { return munmap(address, size) == 0 ? 1 : 0; }
+int Unmap(void* address, uint32_t size) {
+    // The guard goes back unpoisoned: whoever maps these pages next owns them.
+    HVB_UNPOISON(static_cast<char*>(address) + PageRound(size), kGuard);
+    return munmap(address, kGuard != 0 ? PageRound(size) + kGuard : size) == 0 ? 1 : 0;
+}
 #endif
 
 int UnmapCached(const CachedRegion& region) {

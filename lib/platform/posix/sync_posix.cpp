@@ -32,6 +32,10 @@ struct Thread {
     int references;
     bool ended;
     uint32_t exit_code;
+    // The id the thread gives itself, and whether the creator has stored it
+    // where the body may read it.
+    uint32_t id;
+    bool id_delivered;
 };
 
 void Release(Thread* thread) {
@@ -43,6 +47,13 @@ void Release(Thread* thread) {
 
 void* Start(void* parameter) {
     auto* thread = static_cast<Thread*>(parameter);
+    // The creator reports the id GetCurrentThreadId gives here, and the body
+    // starts only once it has.
+    pthread_mutex_lock(&g_event_mutex);
+    thread->id = GetCurrentThreadId();
+    pthread_cond_broadcast(&g_event_signal);
+    while (!thread->id_delivered) pthread_cond_wait(&g_event_signal, &g_event_mutex);
+    pthread_mutex_unlock(&g_event_mutex);
     const uint32_t code = thread->routine(thread->parameter);
     // A waiter that sees the end sees the thread's reference dropped too.
     pthread_mutex_lock(&g_event_mutex);
@@ -119,7 +130,7 @@ WaitResult WaitForEvent(EventHandle handle, uint32_t milliseconds, bool) {
 
 ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* parameter, uint32_t,
                           uint32_t* thread_id) {
-    auto* thread = new (std::nothrow) Thread{routine, parameter, 2, false, 0};
+    auto* thread = new (std::nothrow) Thread{routine, parameter, 2, false, 0, 0, false};
     if (thread == nullptr) return nullptr;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -132,8 +143,12 @@ ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* para
         delete thread;
         return nullptr;
     }
-    // The system's thread ids are opaque; the number is only for display.
-    if (thread_id != nullptr) *thread_id = static_cast<uint32_t>(id);
+    pthread_mutex_lock(&g_event_mutex);
+    while (thread->id == 0) pthread_cond_wait(&g_event_signal, &g_event_mutex);
+    if (thread_id != nullptr) *thread_id = thread->id;
+    thread->id_delivered = true;
+    pthread_cond_broadcast(&g_event_signal);
+    pthread_mutex_unlock(&g_event_mutex);
     return thread;
 }
 

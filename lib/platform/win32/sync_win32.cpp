@@ -50,8 +50,14 @@ ThreadHandle CreateThread(uint32_t stack_size, ThreadRoutine routine, void* para
     auto* record = new (std::nothrow) StartRecord{routine, parameter};
     if (record == nullptr) return nullptr;
     static_assert(sizeof(DWORD) == sizeof(uint32_t));
-    HANDLE thread = ::CreateThread(nullptr, stack_size, Start, record, flags, reinterpret_cast<DWORD*>(thread_id));
-    if (thread == nullptr) delete record;
+    // Started suspended, so that the id is stored before the body can read it.
+    HANDLE thread = ::CreateThread(nullptr, stack_size, Start, record, flags | CREATE_SUSPENDED,
+                                   reinterpret_cast<DWORD*>(thread_id));
+    if (thread == nullptr) {
+        delete record;
+        return nullptr;
+    }
+    if ((flags & CREATE_SUSPENDED) == 0) ::ResumeThread(thread);
     return thread;
 }
 
