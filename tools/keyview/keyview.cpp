@@ -28,12 +28,14 @@ const char kUsage[] =
     "  --queue N         key queue capacity (default 64)\n"
     "  --wait MS         the game thread's wait per event (default 1000)\n"
     "  --delay MS        the game thread starts waiting this late (default 0)\n"
+    "  --start-file FILE the game thread starts waiting once FILE exists\n"
     "  --seconds N       quit after N seconds (default: on Escape only)\n"
     "Log lines: 'desktop BITS', 'window X Y W H OX OY SW SH BITS' (screen position of the\n"
     "client area, requested size, client offset, screen size, depth),\n"
     "'mode W H BITS HZ' per display mode, 'key DEVICE NUMBER CODE' per key\n"
     "event, 'timeout' per empty wait, 'message NAME CODE' per key or mouse\n"
-    "message (and WM_CLOSE, as 'message close 0') the window itself receives.\n";
+    "message (and WM_CLOSE, as 'message close 0') the window itself receives;\n"
+    "last 'end escape' or 'end time limit', for why it ended.\n";
 
 const char kTitle[] = "keyview";
 constexpr UINT kQuitMessage = WM_APP + 1;
@@ -50,6 +52,7 @@ struct Options {
     uint32_t queue = 64;
     uint32_t wait = 1000;
     uint32_t delay = 0;
+    const char* start_file = nullptr;
     uint32_t seconds = 0;
 };
 
@@ -134,6 +137,12 @@ public:
 
     uint32_t Run() override {
         if (options_->delay != 0) Sleep(options_->delay);
+        // A script that must have its keys queued before the first wait says
+        // when by making the file.
+        while (options_->start_file != nullptr && GetFileAttributesA(options_->start_file) == INVALID_FILE_ATTRIBUTES &&
+               InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
+            Sleep(10);
+        }
         while (InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
             EKeyEvent e{};
             if (filter_->WaitKeyEvent(&e, options_->wait, false) != ResultSuccess) {
@@ -178,6 +187,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             if (v == nullptr || std::sscanf(v, "%dx%d", &o->width, &o->height) != 2 || o->width <= 0 || o->height <= 0) {
                 return false;
             }
+            ++i;
+        } else if (std::strcmp(a, "--start-file") == 0) {
+            if (v == nullptr) return false;
+            o->start_file = v;
             ++i;
         } else if (std::strcmp(a, "--keys") == 0 || std::strcmp(a, "--log") == 0 || std::strcmp(a, "--encoding") == 0) {
             if (v == nullptr) return false;
@@ -283,15 +296,19 @@ int RunViewer(const Options& options) {
         return 1;
     }
     const DWORD start = GetTickCount();
+    bool timed_out = false;
     while (EGameWindow::PumpMessages(100, nullptr, 0, 0) == 0) {
-        if (options.seconds != 0 && GetTickCount() - start >= options.seconds * 1000) break;
+        if (options.seconds != 0 && GetTickCount() - start >= options.seconds * 1000) {
+            timed_out = true;
+            break;
+        }
     }
     InterlockedExchange(&g_stop, 1);
     WaitForSingleObject(game.GetThreadHandle(), INFINITE);
     game.CloseThreadHandle();
     window.SetInputFilter(nullptr);
     window.DestroyGameWindow();
-    Log("end");
+    Log(timed_out ? "end time limit" : "end escape");
     std::fclose(g_log);
     return 0;
 }
