@@ -77,8 +77,12 @@ bool PageCacheEnabled() {
 uint32_t PageRound(uint32_t size) { return (size + kPageSize - 1) & ~(kPageSize - 1); }
 
 // Under AddressSanitizer each mapping is followed by a page of its own that
-// stays poisoned: the heap carves blocks from a segment's end, and an overrun
-// past it would otherwise land unreported in whatever was mapped next.
+// no one may touch: the heap carves blocks from a segment's end, and an
+// overrun past it would otherwise land unreported in whatever was mapped
+// next. Mapped pages get a page without access (under qemu's emulation the
+// sanitizer's shadow does not cover every address a mapping may get, and
+// poisoning there stops the program); the fuzzer's, which come from its
+// allocator, a poisoned one.
 #if defined(HVB_POSIX_ASAN)
 constexpr uint32_t kGuard = kPageSize;
 #else
@@ -112,13 +116,14 @@ void* Map(uint32_t size) {
     void* p = mmap(nullptr, kGuard != 0 ? rounded + kGuard : size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
                    -1, 0);
     if (p == MAP_FAILED) return nullptr;
-    HVB_POISON(static_cast<char*>(p) + rounded, kGuard);
+    if (kGuard != 0 && mprotect(static_cast<char*>(p) + rounded, kGuard, PROT_NONE) != 0) {
+        munmap(p, rounded + kGuard);
+        return nullptr;
+    }
     return p;
 }
 
 int Unmap(void* address, uint32_t size) {
-    // The guard goes back unpoisoned: whoever maps these pages next owns them.
-    HVB_UNPOISON(static_cast<char*>(address) + PageRound(size), kGuard);
     return munmap(address, kGuard != 0 ? PageRound(size) + kGuard : size) == 0 ? 1 : 0;
 }
 #endif
