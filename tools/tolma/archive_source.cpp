@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "output.h"
+#include "pending_file.h"
 #include "tool_system.h"
 
 namespace tolma {
@@ -105,6 +106,20 @@ std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HV
     const bool closed = archive.CloseFile() == ResultSuccess;
     if (problem.empty() && !closed) problem = "writing it into the archive failed";
     return problem;
+}
+
+int FinishArchive(TOLMAArchive& archive, PendingFile& out, bool stored, const std::string& output) {
+    bool written = archive.Close() == ResultSuccess && stored;
+    if (written && out.File().GetLength() > kArchiveLimit) {
+        Error(std::string("the archive grew too large: ") + kArchiveLimitText);
+        written = false;
+    }
+    if (!written) {
+        // Half an archive is worse than none: the tree or listing promised all of it.
+        Error("writing " + NativeShown(output) + " failed; no archive written");
+        return kExitFailed;
+    }
+    return out.Commit() ? kExitOk : kExitFailed;
 }
 
 const char* PasswordOf(const Options& o, std::string* converted) {

@@ -62,6 +62,13 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
 // an archive file (out) that would pass kArchiveLimit.
 std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress);
 
+class PendingFile;
+
+// Closes the archive written into out and keeps it under its final name
+// (output) only when every entry went in (stored) and it stayed within
+// kArchiveLimit; else says why and leaves no archive. kExitOk or kExitFailed.
+int FinishArchive(TOLMAArchive& archive, PendingFile& out, bool stored, const std::string& output);
+
 // The --password option in the archive's code page, or null without one.
 const char* PasswordOf(const Options& o, std::string* converted);
 

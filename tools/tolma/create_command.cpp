@@ -198,16 +198,7 @@ int Create(const Options& o) {
         Progress progress(creator.total, creator.files, o.verbose);
         creator.Store(items, out.File(), progress);
     }
-    written = archive.Close() == ResultSuccess && written && creator.failures == 0;
-    if (written && out.File().GetLength() > kArchiveLimit) {
-        Error(std::string("the archive grew too large: ") + kArchiveLimitText);
-        written = false;
-    }
-    if (!written) {
-        Error("writing " + NativeShown(output) + " failed; no archive written");
-        return kExitFailed;
-    }
-    return out.Commit() ? kExitOk : kExitFailed;
+    return FinishArchive(archive, out, written && creator.failures == 0, output);
 }
 
 }  // namespace

@@ -382,17 +382,7 @@ int CreateFromListing(const Options& o) {
         Progress progress(builder.total, builder.files, o.verbose);
         builder.Store(root, out.File(), progress);
     }
-    written = archive.Close() == ResultSuccess && written && builder.failures == 0;
-    if (written && out.File().GetLength() > kArchiveLimit) {
-        Error(std::string("the archive grew too large: ") + kArchiveLimitText);
-        written = false;
-    }
-    if (!written) {
-        // Half an archive is worse than none: the listing promised all of it.
-        Error("writing " + NativeShown(output) + " failed; no archive written");
-        return kExitFailed;
-    }
-    return out.Commit() ? kExitOk : kExitFailed;
+    return FinishArchive(archive, out, written && builder.failures == 0, output);
 }
 
 }  // namespace tolma
