@@ -18,6 +18,12 @@ void* PageAllocate(uint32_t size);
 // Releases a region returned by PageAllocate; size is the size it was given.
 // Returns non-zero on success, as VirtualFree does.
 int PageRelease(void* address, uint32_t size);
+#if defined(HVB_FUZZING)
+// Under the fuzzer: regions larger than this are refused, as on a machine
+// whose memory has run out, so that a target reaches the paths that handle a
+// failed allocation. 0xFFFFFFFF (the start) refuses none.
+void SetLargestPageAllocation(uint32_t size);
+#endif
 
 // ---- critical sections -----------------------------------------------------
 

@@ -445,14 +445,17 @@ TEST(TolmaArchiveDamage, OffsetsOutsideTheRecordFail) {
 
 TEST(TolmaArchiveDamage, ImplausibleLengthDoesNotReserveItsMemory) {
     // A stated length far beyond what the coded record could hold fails when
-    // the data runs out, without asking for the memory up front.
-    Bytes b = MakeArchive({File("f", PatternBytes(1000, 1), TOLMA_ENCODING_CODE)});
-    const size_t length_field = 64 + 16 + 4;
-    b[length_field + 3] = 0x70;  // about 1.8 GiB
-    VectorFile file(modeRead, b);
-    TOLMAArchive archive;
-    ASSERT_EQ(archive.Open(&file, nullptr), ResultSuccess);
-    EXPECT_EQ(archive.OpenFile("f", nullptr, 0), ResultGeneralError);
+    // the data runs out, without asking for the memory up front; one of 4 GiB
+    // and more fails too, even where its low 32 bits are the true length.
+    for (size_t byte : {3, 4}) {
+        Bytes b = MakeArchive({File("f", PatternBytes(1000, 1), TOLMA_ENCODING_CODE)});
+        const size_t length_field = 64 + 16 + 4;
+        b[length_field + byte] = byte == 3 ? 0x70 : 0x01;  // about 1.8 GiB, or 4 GiB and 1000 bytes
+        VectorFile file(modeRead, b);
+        TOLMAArchive archive;
+        ASSERT_EQ(archive.Open(&file, nullptr), ResultSuccess);
+        EXPECT_EQ(archive.OpenFile("f", nullptr, 0), ResultGeneralError) << byte;
+    }
 }
 
 TEST(TolmaArchiveDamage, LengthsBeyondTheFileAskForNoMemory) {

@@ -10,6 +10,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +143,18 @@ void RemoveRegion(uint32_t index) {
 
 }  // namespace
 
+#if defined(HVB_FUZZING)
+namespace {
+std::atomic<uint32_t> g_largest_page_allocation{0xFFFFFFFFu};
+}  // namespace
+
+void SetLargestPageAllocation(uint32_t size) { g_largest_page_allocation = size; }
+#endif
+
 void* PageAllocate(uint32_t size) {
+#if defined(HVB_FUZZING)
+    if (size > g_largest_page_allocation) return nullptr;
+#endif
     const uint32_t rounded = PageRound(size);
     if (rounded == 0 || rounded > kCacheBytes || !PageCacheEnabled()) return Map(size);
     PageCache& cache = g_page_cache;
