@@ -5,6 +5,9 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <signal.h>
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -205,6 +208,17 @@ thread_local char t_thread_tag;
 
 Lock* Native(CriticalSection* cs) { return reinterpret_cast<Lock*>(cs->opaque); }
 
+// While the process has one thread no one else can hold or wait for a lock,
+// so plain stores do: the locked instructions cost the heap a third of its
+// time. The C library clears the flag before a second thread exists and
+// never sets it again, and creating that thread orders these stores before
+// anything it does, so a lock held across it is seen held.
+#if __has_include(<sys/single_threaded.h>)
+bool SingleThreaded() { return __libc_single_threaded != 0; }
+#else
+bool SingleThreaded() { return false; }
+#endif
+
 void FutexWait(int32_t* word, int32_t value) {
     syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
 }
@@ -227,6 +241,12 @@ void EnterCriticalSection(CriticalSection* cs) {
         ++lock->depth;
         return;
     }
+    if (SingleThreaded()) {
+        lock->state = 1;
+        lock->owner = self;
+        lock->depth = 1;
+        return;
+    }
     int32_t seen = 0;
     if (!__atomic_compare_exchange_n(&lock->state, &seen, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
         if (seen != 2) seen = __atomic_exchange_n(&lock->state, 2, __ATOMIC_ACQUIRE);
@@ -243,6 +263,10 @@ void LeaveCriticalSection(CriticalSection* cs) {
     Lock* lock = Native(cs);
     if (--lock->depth != 0) return;
     __atomic_store_n(&lock->owner, nullptr, __ATOMIC_RELAXED);
+    if (SingleThreaded()) {
+        lock->state = 0;
+        return;
+    }
     if (__atomic_exchange_n(&lock->state, 0, __ATOMIC_RELEASE) == 2) FutexWake(&lock->state);
 }
 
