@@ -269,10 +269,18 @@ HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
         }
         return nullptr;
     }
+    // Without branches on the comparisons: frees come in no order a
+    // predictor could learn.
+    if (index->count == 0) return nullptr;
     const auto address = reinterpret_cast<uintptr_t>(b);
-    const uint32_t at = UpperBound(index, address);
-    if (at == 0 || address >= index->entries[at - 1].end) return nullptr;
-    return reinterpret_cast<Segment*>(index->entries[at - 1].begin);
+    const SegmentIndex::Entry* base = index->entries;
+    for (uint32_t n = index->count; n > 1;) {
+        const uint32_t half = n / 2;
+        base = base[half].begin <= address ? base + half : base;
+        n -= half;
+    }
+    if (address < base->begin || address >= base->end) return nullptr;
+    return reinterpret_cast<Segment*>(base->begin);
 }
 
 HEAP_INTERNAL void NoteFreeBlock(Segment* seg, const Block* b) {
