@@ -219,10 +219,17 @@ bool SingleThreaded() { return __libc_single_threaded != 0; }
 bool SingleThreaded() { return false; }
 #endif
 
-void FutexWait(int32_t* word, int32_t value) {
-    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+// Out of line, so that the uncontended path keeps its few registers.
+__attribute__((noinline)) void FutexWake(int32_t* word) {
+    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
-void FutexWake(int32_t* word) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
+__attribute__((noinline)) void WaitForLock(int32_t* state, int32_t seen) {
+    if (seen != 2) seen = __atomic_exchange_n(state, 2, __ATOMIC_ACQUIRE);
+    while (seen != 0) {
+        syscall(SYS_futex, state, FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+        seen = __atomic_exchange_n(state, 2, __ATOMIC_ACQUIRE);
+    }
+}
 
 }  // namespace
 
@@ -249,11 +256,7 @@ void EnterCriticalSection(CriticalSection* cs) {
     }
     int32_t seen = 0;
     if (!__atomic_compare_exchange_n(&lock->state, &seen, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-        if (seen != 2) seen = __atomic_exchange_n(&lock->state, 2, __ATOMIC_ACQUIRE);
-        while (seen != 0) {
-            FutexWait(&lock->state, 2);
-            seen = __atomic_exchange_n(&lock->state, 2, __ATOMIC_ACQUIRE);
-        }
+        WaitForLock(&lock->state, seen);
     }
     __atomic_store_n(&lock->owner, self, __ATOMIC_RELAXED);
     lock->depth = 1;
