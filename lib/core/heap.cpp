@@ -353,10 +353,15 @@ HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
     uint32_t largest = 0;
     Block* node = anchor->Is(kLast) ? anchor : anchor->NextFree();
     if (node != anchor) {
+        // The last flag sits above the size bits: kept in the size, it sends
+        // every last block, fitting or not, down the one rare branch.
+        const uint32_t need = b + kHeader;
         for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
-            const uint32_t d = node->Size();
-            if (d >= b + kHeader) return node;
-            if (node->Is(kLast)) break;
+            const uint32_t d = node->word & (kSizeMask | kLast);
+            if (d >= need) {
+                if (!(d & kLast) || (d & kSizeMask) >= need) return node;
+                break;
+            }
             if (d > largest) largest = d;
             budget -= static_cast<int32_t>(d);
         }
