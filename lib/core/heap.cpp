@@ -183,14 +183,14 @@ HEAP_INTERNAL void TakeOverSuccessor(Block* b, uint32_t from_word, Block* succes
 }
 
 // The chain is in the order placement needs, so finding the segment that
-// holds an address by walking it reads one header, on a page of its own, per
-// segment: most of the time a free took. A heap that has grown keeps its
-// other segments sorted by address beside the chain, on pages of its own, for
-// a binary search. The table's address is kept in the first segment's anchor
-// just past its free-list links: an anchor keeps at least three headers' worth
-// of data, carved only from its end, so no block ever covers those bytes.
-// Without a table (none could be mapped) the chain is walked.
-struct SegmentIndex {
+// holds an address by walking it reads one header per segment, each on a page
+// of its own. A heap that has grown keeps its other segments sorted by address
+// beside the chain, on pages of their own, for a binary search. The table's
+// address is kept in the first segment's anchor just past its free-list links:
+// an anchor keeps at least three headers' worth of data and is carved only
+// from its end, so no block ever covers those bytes. Without a table (none
+// could be mapped) the chain is walked.
+struct alignas(sizeof(uintptr_t)) SegmentIndex {
     struct Entry {
         uintptr_t begin;
         uintptr_t end;
@@ -198,8 +198,11 @@ struct SegmentIndex {
     uint32_t bytes;  // of its own mapping
     uint32_t capacity;
     uint32_t count;
-    Entry entries[1];
+
+    HEAP_INTERNAL Entry* Entries() { return reinterpret_cast<Entry*>(this + 1); }
+    HEAP_INTERNAL const Entry* Entries() const { return reinterpret_cast<const Entry*>(this + 1); }
 };
+static_assert(sizeof(SegmentIndex) % alignof(SegmentIndex::Entry) == 0);
 static_assert(3 * sizeof(void*) <= kSplitReserve - kHeader, "the table's address must stay in the anchor's data");
 
 HEAP_INTERNAL SegmentIndex*& IndexOf(Segment* first) {
@@ -217,7 +220,7 @@ HEAP_INTERNAL uint32_t UpperBound(const SegmentIndex* index, uintptr_t address) 
     uint32_t low = 0, high = index->count;
     while (low < high) {
         const uint32_t mid = (low + high) / 2;
-        if (index->entries[mid].begin <= address) low = mid + 1;
+        if (index->Entries()[mid].begin <= address) low = mid + 1;
         else high = mid;
     }
     return low;
@@ -232,13 +235,13 @@ HEAP_INTERNAL void IndexAdd(Segment* first, Segment* seg) {
         uint32_t segments = 0;
         for (Segment* s = first->next; s != nullptr; s = s->next) ++segments;
         const uint32_t wanted = 2 * segments + 16;
-        const uint32_t bytes = RoundUp(static_cast<uint32_t>(offsetof(SegmentIndex, entries) +
-                                                             wanted * sizeof(SegmentIndex::Entry)), kPage);
+        const uint32_t bytes =
+            RoundUp(static_cast<uint32_t>(sizeof(SegmentIndex) + wanted * sizeof(SegmentIndex::Entry)), kPage);
         DropIndex(first);
         auto* fresh = static_cast<SegmentIndex*>(plat::PageAllocate(bytes));
         if (fresh == nullptr) return;
         fresh->bytes = bytes;
-        fresh->capacity = static_cast<uint32_t>((bytes - offsetof(SegmentIndex, entries)) / sizeof(SegmentIndex::Entry));
+        fresh->capacity = static_cast<uint32_t>((bytes - sizeof(SegmentIndex)) / sizeof(SegmentIndex::Entry));
         fresh->count = 0;
         index = fresh;
         for (Segment* s = first->next; s != nullptr; s = s->next) {
@@ -246,8 +249,9 @@ HEAP_INTERNAL void IndexAdd(Segment* first, Segment* seg) {
         }
     }
     const uint32_t at = UpperBound(index, begin);
-    for (uint32_t i = index->count; i > at; --i) index->entries[i] = index->entries[i - 1];
-    index->entries[at] = {begin, begin + seg->size};
+    SegmentIndex::Entry* entries = index->Entries();
+    for (uint32_t i = index->count; i > at; --i) entries[i] = entries[i - 1];
+    entries[at] = {begin, begin + seg->size};
     ++index->count;
 }
 
@@ -255,8 +259,9 @@ HEAP_INTERNAL void IndexRemove(Segment* first, Segment* seg) {
     SegmentIndex* index = IndexOf(first);
     if (index == nullptr) return;
     const uint32_t at = UpperBound(index, reinterpret_cast<uintptr_t>(seg));
-    if (at == 0 || index->entries[at - 1].begin != reinterpret_cast<uintptr_t>(seg)) return;
-    for (uint32_t i = at; i < index->count; ++i) index->entries[i - 1] = index->entries[i];
+    SegmentIndex::Entry* entries = index->Entries();
+    if (at == 0 || entries[at - 1].begin != reinterpret_cast<uintptr_t>(seg)) return;
+    for (uint32_t i = at; i < index->count; ++i) entries[i - 1] = entries[i];
     --index->count;
 }
 
@@ -273,7 +278,7 @@ HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
     // predictor could learn.
     if (index->count == 0) return nullptr;
     const auto address = reinterpret_cast<uintptr_t>(b);
-    const SegmentIndex::Entry* base = index->entries;
+    const SegmentIndex::Entry* base = index->Entries();
     for (uint32_t n = index->count; n > 1;) {
         const uint32_t half = n / 2;
         base = base[half].begin <= address ? base + half : base;

@@ -209,10 +209,10 @@ thread_local char t_thread_tag;
 Lock* Native(CriticalSection* cs) { return reinterpret_cast<Lock*>(cs->opaque); }
 
 // While the process has one thread no one else can hold or wait for a lock,
-// so plain stores do: the locked instructions cost the heap a third of its
-// time. The C library clears the flag before a second thread exists and
-// never sets it again, and creating that thread orders these stores before
-// anything it does, so a lock held across it is seen held.
+// so plain stores do; the heap takes a lock on every call, and a locked
+// instruction costs tens of cycles. The C library clears the flag before a
+// second thread starts, and starting it orders these stores before anything
+// that thread does, so a lock held across the start is seen held.
 #if __has_include(<sys/single_threaded.h>)
 bool SingleThreaded() { return __libc_single_threaded != 0; }
 #else
