@@ -69,6 +69,9 @@ uint32_t DataSize(uint32_t size) { return size == 0 ? kHeader : RoundUp(size, kH
 
 constexpr uint32_t kUnknownFit = 0xFFFFFFFFu;
 
+struct SegmentIndex;
+HEAP_INTERNAL SegmentIndex*& IndexOf(Segment* first);
+
 // Commits a segment, asking the user to retry while memory is exhausted.
 // Yes retries; No and Cancel give up (No must neither retry endlessly nor use
 // the missing memory).
@@ -91,6 +94,7 @@ HEAP_INTERNAL Segment* NewSegment(uint32_t size, uint32_t growth, uint32_t flags
     seg->anchor.link = seg;
     seg->anchor.PrevFree() = nullptr;
     seg->anchor.NextFree() = nullptr;
+    IndexOf(seg) = nullptr;
     seg->first_free = &seg->anchor;
     seg->free_bytes = size - kSegmentHeader;
     return seg;
@@ -178,11 +182,110 @@ HEAP_INTERNAL void TakeOverSuccessor(Block* b, uint32_t from_word, Block* succes
     else successor->link = b;
 }
 
-HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
-    for (Segment* seg = first; seg != nullptr; seg = seg->next) {
-        if (seg->Contains(b)) return seg;
+// The chain is in the order placement needs, so finding the segment that
+// holds an address by walking it reads one header per segment, each on a page
+// of its own. A heap that has grown keeps its other segments sorted by address
+// beside the chain, on pages of their own, for a binary search. The table's
+// address is kept in the first segment's anchor just past its free-list links:
+// an anchor keeps at least three headers' worth of data and is carved only
+// from its end, so no block ever covers those bytes. Without a table (none
+// could be mapped) the chain is walked.
+struct alignas(sizeof(uintptr_t)) SegmentIndex {
+    struct Entry {
+        uintptr_t begin;
+        uintptr_t end;
+    };
+    uint32_t bytes;  // of its own mapping
+    uint32_t capacity;
+    uint32_t count;
+
+    HEAP_INTERNAL Entry* Entries() { return reinterpret_cast<Entry*>(this + 1); }
+    HEAP_INTERNAL const Entry* Entries() const { return reinterpret_cast<const Entry*>(this + 1); }
+};
+static_assert(sizeof(SegmentIndex) % alignof(SegmentIndex::Entry) == 0);
+static_assert(3 * sizeof(void*) <= kSplitReserve - kHeader, "the table's address must stay in the anchor's data");
+
+HEAP_INTERNAL SegmentIndex*& IndexOf(Segment* first) {
+    return reinterpret_cast<SegmentIndex**>(first->anchor.Data())[2];
+}
+
+HEAP_INTERNAL void DropIndex(Segment* first) {
+    SegmentIndex*& index = IndexOf(first);
+    if (index != nullptr) plat::PageRelease(index, index->bytes);
+    index = nullptr;
+}
+
+// First entry that begins above address.
+HEAP_INTERNAL uint32_t UpperBound(const SegmentIndex* index, uintptr_t address) {
+    uint32_t low = 0, high = index->count;
+    while (low < high) {
+        const uint32_t mid = (low + high) / 2;
+        if (index->Entries()[mid].begin <= address) low = mid + 1;
+        else high = mid;
     }
-    return nullptr;
+    return low;
+}
+
+// Called once seg is linked into the chain. A full table is rebuilt from the
+// chain at twice its size; when that cannot be mapped the heap walks instead.
+HEAP_INTERNAL void IndexAdd(Segment* first, Segment* seg) {
+    SegmentIndex*& index = IndexOf(first);
+    const auto begin = reinterpret_cast<uintptr_t>(seg);
+    if (index == nullptr || index->count == index->capacity) {
+        uint32_t segments = 0;
+        for (Segment* s = first->next; s != nullptr; s = s->next) ++segments;
+        const uint32_t wanted = 2 * segments + 16;
+        const uint32_t bytes =
+            RoundUp(static_cast<uint32_t>(sizeof(SegmentIndex) + wanted * sizeof(SegmentIndex::Entry)), kPage);
+        DropIndex(first);
+        auto* fresh = static_cast<SegmentIndex*>(plat::PageAllocate(bytes));
+        if (fresh == nullptr) return;
+        fresh->bytes = bytes;
+        fresh->capacity = static_cast<uint32_t>((bytes - sizeof(SegmentIndex)) / sizeof(SegmentIndex::Entry));
+        fresh->count = 0;
+        index = fresh;
+        for (Segment* s = first->next; s != nullptr; s = s->next) {
+            if (s != seg) IndexAdd(first, s);
+        }
+    }
+    const uint32_t at = UpperBound(index, begin);
+    SegmentIndex::Entry* entries = index->Entries();
+    for (uint32_t i = index->count; i > at; --i) entries[i] = entries[i - 1];
+    entries[at] = {begin, begin + seg->size};
+    ++index->count;
+}
+
+HEAP_INTERNAL void IndexRemove(Segment* first, Segment* seg) {
+    SegmentIndex* index = IndexOf(first);
+    if (index == nullptr) return;
+    const uint32_t at = UpperBound(index, reinterpret_cast<uintptr_t>(seg));
+    SegmentIndex::Entry* entries = index->Entries();
+    if (at == 0 || entries[at - 1].begin != reinterpret_cast<uintptr_t>(seg)) return;
+    for (uint32_t i = at; i < index->count; ++i) entries[i - 1] = entries[i];
+    --index->count;
+}
+
+HEAP_INTERNAL Segment* FindSegment(Segment* first, const Block* b) {
+    if (first->Contains(b)) return first;
+    const SegmentIndex* index = IndexOf(first);
+    if (index == nullptr) {
+        for (Segment* seg = first->next; seg != nullptr; seg = seg->next) {
+            if (seg->Contains(b)) return seg;
+        }
+        return nullptr;
+    }
+    // Without branches on the comparisons: frees come in no order a
+    // predictor could learn.
+    if (index->count == 0) return nullptr;
+    const auto address = reinterpret_cast<uintptr_t>(b);
+    const SegmentIndex::Entry* base = index->Entries();
+    for (uint32_t n = index->count; n > 1;) {
+        const uint32_t half = n / 2;
+        base = base[half].begin <= address ? base + half : base;
+        n -= half;
+    }
+    if (address < base->begin || address >= base->end) return nullptr;
+    return reinterpret_cast<Segment*>(base->begin);
 }
 
 HEAP_INTERNAL void NoteFreeBlock(Segment* seg, const Block* b) {
@@ -255,10 +358,15 @@ HEAP_INTERNAL Block* FindFit(Segment* seg, uint32_t b) {
     uint32_t largest = 0;
     Block* node = anchor->Is(kLast) ? anchor : anchor->NextFree();
     if (node != anchor) {
+        // The last flag sits above the size bits: kept in the size, it sends
+        // every last block, fitting or not, down the one rare branch.
+        const uint32_t need = b + kHeader;
         for (; node != nullptr && budget >= static_cast<int32_t>(b); node = node->NextFree()) {
-            const uint32_t d = node->Size();
-            if (d >= b + kHeader) return node;
-            if (node->Is(kLast)) break;
+            const uint32_t d = node->word & (kSizeMask | kLast);
+            if (d >= need) {
+                if (!(d & kLast) || (d & kSizeMask) >= need) return node;
+                break;
+            }
             if (d > largest) largest = d;
             budget -= static_cast<int32_t>(d);
         }
@@ -286,6 +394,7 @@ HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
         Segment* seg = NewSegment((b + kLargeExtra) & ~(kPage - 1), first->growth, kNoLock);
         if (seg == nullptr) return nullptr;
         Append(first, seg);
+        IndexAdd(first, seg);
         Block* node = &seg->anchor;
         b = (node->Size() - kSplitReserve) & ~(kLargeGrain - 1);
         block = Take(seg, node, b);
@@ -304,6 +413,7 @@ HEAP_INTERNAL void* Allocate(Segment* first, uint32_t size, uint32_t flags) {
             seg = NewSegment(RoundUp(want, kPage), first->growth, kNoLock);
             if (seg == nullptr) return nullptr;
             InsertAfterFirst(first, seg);
+            IndexAdd(first, seg);
             node = FindFit(seg, b);
             if (node == nullptr) return nullptr;
         }
@@ -325,6 +435,7 @@ HEAP_INTERNAL int ReleasePages(Segment* seg) {
 
 HEAP_INTERNAL void Release(Segment* first, Segment* seg) {
     Unlink(first, seg);
+    IndexRemove(first, seg);
     ReleasePages(seg);
 }
 
@@ -443,6 +554,7 @@ HEAP_INTERNAL int32_t hvbHeapDestroy(HVBHeap heap) {
     auto* first = static_cast<Segment*>(heap);
     if (first == nullptr) return 0;
     if (!(first->flags & kNoLock)) plat::DeleteCriticalSection(&first->lock);
+    DropIndex(first);
     int32_t ok = 1;
     for (Segment* seg = first; seg != nullptr;) {
         Segment* next = seg->next;

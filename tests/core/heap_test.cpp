@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+
 #include <cinttypes>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
@@ -447,6 +451,67 @@ TEST(GlobalHeap, NullHandleMeansTheGlobalHeap) {
     auto* object = new std::string(300, 'x');
     EXPECT_GE(hvbHeapGetLength(nullptr, object), static_cast<int32_t>(sizeof(std::string)));
     delete object;
+}
+
+// A free finds its block's segment among hundreds (more than one table page
+// of them), and an address of another heap's segment, or just past a
+// segment, is no block of this heap.
+TEST(HeapSegments, FreesFindTheirSegmentAmongMany) {
+    HVBHeap heaps[2] = {hvbHeapCreate(0, 0, 0), hvbHeapCreate(0, 0, 0)};
+    std::vector<void*> blocks[2];
+    for (int i = 0; i < 800; ++i) {
+        for (int h = 0; h < 2; ++h) blocks[h].push_back(hvbHeapAllocate(heaps[h], i % 4 == 0 ? 20000 : 40000, 0));
+    }
+    HeapCensus census[2];
+    for (int h = 0; h < 2; ++h) {
+        ASSERT_EQ(CheckHeap(heaps[h], &census[h]), "");
+        ASSERT_GT(census[h].segments, 600);
+    }
+    for (void* p : blocks[1]) {
+        auto* seg = static_cast<hvb_heap::Segment*>(heaps[1]);
+        for (; seg != nullptr && !seg->Contains(p); seg = seg->next) {}
+        ASSERT_NE(seg, nullptr);
+        void* past = reinterpret_cast<unsigned char*>(seg) + seg->size + kHeader;
+        for (void* wrong : {p, past}) {
+            hvbHeapFree(heaps[0], wrong, 0);
+            EXPECT_EQ(hvbHeapReallocate(heaps[0], wrong, 8, 0), nullptr);
+        }
+    }
+    HeapCensus after;
+    ASSERT_EQ(CheckHeap(heaps[0], &after), "");
+    EXPECT_EQ(after.live_blocks, census[0].live_blocks) << "another heap's blocks are not this heap's";
+    std::mt19937 rng(33);
+    for (int h = 0; h < 2; ++h) {
+        std::shuffle(blocks[h].begin(), blocks[h].end(), rng);
+        for (size_t i = 0; i < blocks[h].size(); ++i) {
+            if (i % 2 == 0) blocks[h][i] = hvbHeapReallocate(heaps[h], blocks[h][i], 100, 0);
+            hvbHeapFree(heaps[h], blocks[h][i], 0);
+        }
+        ASSERT_EQ(CheckHeap(heaps[h], &after), "");
+        EXPECT_EQ(after.live_blocks, 0);
+        EXPECT_LE(after.segments, 2);
+        hvbHeapDestroy(heaps[h]);
+    }
+}
+
+// A heap locked while the process has one thread stays locked for a thread
+// started afterwards, and unlocking lets that thread in.
+TEST(HeapLocking, ALockTakenBeforeASecondThreadHoldsIt) {
+    HVBHeap heap = hvbHeapCreate(0, 0, 0);
+    hvbHeapLock(heap);
+    std::atomic<bool> started{false}, done{false};
+    std::thread other([&] {
+        started = true;
+        hvbHeapFree(heap, hvbHeapAllocate(heap, 16, 0), 0);
+        done = true;
+    });
+    while (!started) std::this_thread::yield();
+    for (int i = 0; i < 20000 && !done; ++i) std::this_thread::yield();
+    EXPECT_FALSE(done) << "the other thread got into a locked heap";
+    hvbHeapUnlock(heap);
+    other.join();
+    EXPECT_TRUE(done);
+    hvbHeapDestroy(heap);
 }
 
 // Random allocate / free / reallocate against a shadow copy of every live

@@ -5,6 +5,9 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <signal.h>
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -217,10 +220,28 @@ thread_local char t_thread_tag;
 
 Lock* Native(CriticalSection* cs) { return reinterpret_cast<Lock*>(cs->opaque); }
 
-void FutexWait(int32_t* word, int32_t value) {
-    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+// While the process has one thread no one else can hold or wait for a lock,
+// so plain stores do; the heap takes a lock on every call, and a locked
+// instruction costs tens of cycles. The C library clears the flag before a
+// second thread starts, and starting it orders these stores before anything
+// that thread does, so a lock held across the start is seen held.
+#if __has_include(<sys/single_threaded.h>)
+bool SingleThreaded() { return __libc_single_threaded != 0; }
+#else
+bool SingleThreaded() { return false; }
+#endif
+
+// Out of line, so that the uncontended path keeps its few registers.
+__attribute__((noinline)) void FutexWake(int32_t* word) {
+    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
-void FutexWake(int32_t* word) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); }
+__attribute__((noinline)) void WaitForLock(int32_t* state, int32_t seen) {
+    if (seen != 2) seen = __atomic_exchange_n(state, 2, __ATOMIC_ACQUIRE);
+    while (seen != 0) {
+        syscall(SYS_futex, state, FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+        seen = __atomic_exchange_n(state, 2, __ATOMIC_ACQUIRE);
+    }
+}
 
 }  // namespace
 
@@ -239,13 +260,15 @@ void EnterCriticalSection(CriticalSection* cs) {
         ++lock->depth;
         return;
     }
+    if (SingleThreaded()) {
+        lock->state = 1;
+        lock->owner = self;
+        lock->depth = 1;
+        return;
+    }
     int32_t seen = 0;
     if (!__atomic_compare_exchange_n(&lock->state, &seen, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-        if (seen != 2) seen = __atomic_exchange_n(&lock->state, 2, __ATOMIC_ACQUIRE);
-        while (seen != 0) {
-            FutexWait(&lock->state, 2);
-            seen = __atomic_exchange_n(&lock->state, 2, __ATOMIC_ACQUIRE);
-        }
+        WaitForLock(&lock->state, seen);
     }
     __atomic_store_n(&lock->owner, self, __ATOMIC_RELAXED);
     lock->depth = 1;
@@ -255,6 +278,10 @@ void LeaveCriticalSection(CriticalSection* cs) {
     Lock* lock = Native(cs);
     if (--lock->depth != 0) return;
     __atomic_store_n(&lock->owner, nullptr, __ATOMIC_RELAXED);
+    if (SingleThreaded()) {
+        lock->state = 0;
+        return;
+    }
     if (__atomic_exchange_n(&lock->state, 0, __ATOMIC_RELEASE) == 2) FutexWake(&lock->state);
 }
 
