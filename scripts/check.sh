@@ -6,6 +6,10 @@
 #                UndefinedBehaviorSanitizer and LeakSanitizer (the main host run)
 #   host-asan    the host on i386, the 32-bit layouts, under the sanitizers
 #                (natively or under qemu where the kernel runs no 32-bit code)
+#   fuzz         every fuzz target on its seeds and regression inputs and a
+#                few thousand more, natively under the sanitizers with
+#                libFuzzer (what only its build sees: the heap's segments
+#                from the sanitizer's allocator, leaks inside them)
 #   winxp        the shipped programs import only what XP exports, use SSE
 #                only where the processor flags choose it, and carry a
 #                manifest XP's loader reads (also a win32 test)
@@ -94,6 +98,13 @@ if configure_and_build native-asan toolchain-host-x86_64.cmake -DHVB_SANITIZE=ON
 else
   failed_steps+=("build native-asan"); failed=$((failed + 1))
 fi
+echo "== fuzz"
+if bash scripts/fuzz.sh --runs 3000; then
+  passed=$((passed + 1))
+else
+  failed_steps+=("fuzz"); failed=$((failed + 1))
+fi
+timed fuzz
 if configure_and_build host-asan toolchain-host-i386.cmake -DHVB_SANITIZE=ON; then
   run_tests host-asan ASAN_OPTIONS="$i386_asan_options"
 else

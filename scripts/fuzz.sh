@@ -23,6 +23,8 @@
 # adds up the executions of every run. Leaks are those of memory the sanitizer
 # hands out, the heap's segments among them; a block lost inside a segment the
 # heap still holds is not one.
+# The exit status is 1 when a run found anything (a smoke run of a few
+# thousand executions is a step of scripts/check.sh).
 # --merge copies into fuzz/regression the newest 30 inputs of 2 KiB or less
 # of each corpus (a corpus holds only inputs that reached something new).
 set -uo pipefail
@@ -213,9 +215,11 @@ totals=$build/totals.tsv
 found() { find "$build/artifacts/$1" -type f -name "$2-*" | wc -l; }
 row='%-16s %12s %8s %14s %8s %6s %9s %5s\n'
 printf "$row" target executions exec/s cov/ft crashes leaks timeouts OOMs
+status=0
 for t in "${targets[@]}"; do
   corpus=$build/corpus/$t artifacts=$build/artifacts/$t
   mkdir -p "$corpus" "$artifacts" "fuzz/regression/$t"
+  known=$(find "$artifacts" -type f | wc -l)
   log=$build/logs/$t.log
   mkdir -p "${log%/*}"
   : >"$log"
@@ -261,7 +265,10 @@ for t in "${targets[@]}"; do
   printf '%s\t%s\n' "$t" "$runs" >>"$totals"
   printf "$row" "$t" "$runs" "$speed" "${cov:-?}" "$(found "$t" crash)" "$(found "$t" leak)" \
     "$(found "$t" timeout)" "$(found "$t" oom)"
+  [ "$(find "$artifacts" -type f | wc -l)" -eq "$known" ] || status=1
 done
 echo
 echo "executions over every run so far ($totals):"
 awk -F'\t' '{ n[$1] += $2 } END { for (t in n) printf "  %-16s %12d\n", t, n[t] }' "$totals" | sort
+[ $status -eq 0 ] || echo "fuzz: this run found something: build/fuzz*/artifacts" >&2
+exit $status

@@ -18,7 +18,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 xvfb xdotool x11-utils imagemagick openbox
   googletest locales icoutils liblnk-utils libxml2-utils fonts-ipafont-gothic
-  bzip2 xz-utils gzip zip valgrind gdb python3 ccache shared-mime-info
+  bzip2 xz-utils gzip zip valgrind gdb python3 ccache shared-mime-info clang libclang-rt-14-dev
 )
 # The oldest qemu that starts Wine in seconds rather than minutes: older ones
 # ignore MAP_FIXED_NOREPLACE, and Wine then probes its address space 64 KiB at
