@@ -27,6 +27,10 @@ public:
     ResultCode Finish();
     // Frees the coded bytes.
     void Reset();
+    // Room for about this many coded bytes, made at once rather than as
+    // they come (which may hold up to twice as much). False when the heap
+    // has nothing to give; coding goes on all the same.
+    bool Reserve(uint32_t bytes) { return data_.Reserve(bytes); }
 
     bool IsFinished() const { return finished_; }
     uint32_t GetEncoding() const { return encoding_; }

@@ -107,6 +107,7 @@ void DecodeAhead::Decode(size_t job, int worker) {
     }
     if (archive.OpenEntry(f.name.c_str(), password_, 1) != ResultSuccess) return;
     d.opened = true;
+    if (keep_) d.bytes.reserve(static_cast<size_t>(f.length));
     uint64_t done = 0;
     for (;;) {
         const uint32_t n = archive.Read(w.buffer.data(), kChunk);
