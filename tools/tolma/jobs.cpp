@@ -34,7 +34,7 @@ public:
         if (event != nullptr) plat::CloseEvent(event);
     }
     uint32_t Run() override {
-        pipeline_->Loop(index_);
+        pipeline_->Loop(index_, event);
         return 0;
     }
     // Set by whoever changes what a worker may start; reset only by the
@@ -53,6 +53,9 @@ JobPipeline::JobPipeline(int threads, std::vector<uint64_t> costs, size_t window
     done_.assign(costs_.size(), 0);
     taker_event_ = plat::CreateManualResetEvent(false);
     if (taker_event_ == nullptr || costs_.empty()) return;
+    // Only this thread reads the list; a worker knows its own event. Each is
+    // listed before it starts, so that no change goes unannounced to it.
+    workers_.reserve(static_cast<size_t>(threads));
     for (int i = 0; i < threads; ++i) {
         auto worker = std::make_unique<Worker>(this, i);
         worker->event = plat::CreateManualResetEvent(false);
@@ -85,7 +88,7 @@ bool JobPipeline::CanStart(size_t i) const {
     return i < taking_ + window_ && held_ + costs_[i] <= budget_;
 }
 
-void JobPipeline::Loop(int worker) {
+void JobPipeline::Loop(int worker, plat::EventHandle event) {
     plat::EnterCriticalSection(&lock_);
     for (;;) {
         while (next_ < costs_.size() && started_[next_]) ++next_;
@@ -101,9 +104,9 @@ void JobPipeline::Loop(int worker) {
             plat::SetEvent(taker_event_);
             continue;
         }
-        plat::ResetEvent(workers_[static_cast<size_t>(worker)]->event);
+        plat::ResetEvent(event);
         plat::LeaveCriticalSection(&lock_);
-        plat::WaitForEvent(workers_[static_cast<size_t>(worker)]->event, plat::Infinite, false);
+        plat::WaitForEvent(event, plat::Infinite, false);
         plat::EnterCriticalSection(&lock_);
     }
     plat::LeaveCriticalSection(&lock_);

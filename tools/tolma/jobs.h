@@ -52,7 +52,7 @@ public:
 
 private:
     class Worker;
-    void Loop(int worker);
+    void Loop(int worker, plat::EventHandle event);
     // Under the lock.
     void WakeWorkers();
     bool CanStart(size_t i) const;
