@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "command.h"
-#include "jobs.h"
 #include "core/hvb.h"
+#include "jobs.h"
 #include "output.h"
 #include "tool_system.h"
 
