@@ -15,6 +15,7 @@
 class EMemoryFile;
 class TOLMADecodeContext;
 class TOLMAEncodeContext;
+class TOLMAEntryCoder;
 
 class TOLMAArchive : public QDXFile {
     HVB_DECLARE_CLASS(TOLMAArchive, QDXFile)
@@ -44,6 +45,13 @@ public:
     // 0, or 1 when a streamed file's checksum did not match (also when it was
     // not read to its end) or a written file could not be completed.
     ResultCode CloseFile();
+
+    // Writing: stores the bytes a coder finished as the file name of the
+    // current directory, in place of OpenEntry, Write and CloseFile; the
+    // coder's encoding must be the entry's. 0; ResultInvalidParameter when
+    // nothing was written (no such file, another encoding, an unfinished
+    // coder, a record that cannot be started); 1 when writing came up short.
+    ResultCode StoreCodedEntry(const char* name, const TOLMAEntryCoder& coder);
 
     // Backslashes only; empty pieces are skipped. Counted from the root.
     ResultCode ChangeDirectory(const char* path);

@@ -35,11 +35,13 @@ void TOLMAArchive::DeleteCoders() {
     code_encoder_ = cipher_encoder_ = nullptr;
 }
 
-void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) {
+void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) { FoldChecksum(checksum_, &checksum_index_, bytes, count); }
+
+void FoldChecksum(uint8_t checksum[4], uint32_t* index, const uint8_t* bytes, uint32_t count) {
     uint32_t i = 0;
-    for (; i < count && checksum_index_ != 0; ++i) {
-        checksum_[checksum_index_] ^= bytes[i];
-        checksum_index_ = (checksum_index_ + 1) & 3;
+    for (; i < count && *index != 0; ++i) {
+        checksum[*index] ^= bytes[i];
+        *index = (*index + 1) & 3;
     }
     uint32_t word = 0;
     for (; i + 4 <= count; i += 4) {
@@ -49,9 +51,9 @@ void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) {
     }
     uint8_t folded[4];
     std::memcpy(folded, &word, 4);
-    for (int k = 0; k < 4; ++k) checksum_[k] ^= folded[k];
+    for (int k = 0; k < 4; ++k) checksum[k] ^= folded[k];
     for (; i < count; ++i) {
-        checksum_[checksum_index_] ^= bytes[i];
-        checksum_index_ = (checksum_index_ + 1) & 3;
+        checksum[*index] ^= bytes[i];
+        *index = (*index + 1) & 3;
     }
 }

@@ -20,3 +20,7 @@ struct TOLMAArchive::DirectoryNode {
 inline constexpr char kDirEntry[8] = {'D', 'i', 'r', 'E', 'n', 't', 'r', 'y'};
 // A stored file's bytes, or a subdirectory's records.
 inline constexpr char kFileData[8] = {'f', 'i', 'l', 'e', 'd', 'a', 't', 'a'};
+
+// Folds plain bytes into a 4-byte checksum, byte i of the stream into byte
+// i mod 4; index is where the next byte goes.
+void FoldChecksum(uint8_t checksum[4], uint32_t* index, const uint8_t* bytes, uint32_t count);

@@ -4,6 +4,7 @@
 
 #include "archive/tolma_archive.h"
 #include "archive/tolma_archive_layout.h"
+#include "archive/tolma_entry_coder.h"
 #include "codec/encode_context.h"
 
 namespace {
@@ -163,6 +164,25 @@ ResultCode TOLMAArchive::CloseWrittenFile() {
         entry->length = GetLength();
     }
     open_entry_ = nullptr;
+    if (AscendRecord() != ResultSuccess) ok = false;
+    if (!ok) write_failed_ = true;
+    return ok ? ResultSuccess : ResultGeneralError;
+}
+
+ResultCode TOLMAArchive::StoreCodedEntry(const char* name, const TOLMAEntryCoder& coder) {
+    if (!IsWriting()) return ResultInvalidParameter;
+    if (CloseFile() != ResultSuccess) write_failed_ = true;
+    TOLMADirectoryEntry* entry = FindEntry(name);
+    if (entry == nullptr || entry->IsDirectory() || !coder.IsFinished() || coder.GetEncoding() != entry->encoding)
+        return ResultInvalidParameter;
+    const uint32_t offset = QDXFile::GetPosition();
+    if (DescendRecord(kFileData) != ResultSuccess) {
+        write_failed_ = true;
+        return ResultInvalidParameter;
+    }
+    entry->offset = offset;
+    bool ok = QDXFile::Write(coder.GetData(), coder.GetSize()) == coder.GetSize();
+    entry->length = coder.GetEntryLength();
     if (AscendRecord() != ResultSuccess) ok = false;
     if (!ok) write_failed_ = true;
     return ok ? ResultSuccess : ResultGeneralError;

@@ -8,9 +8,9 @@
 
 namespace tolma {
 
-int ArchiveSource::Open(const std::string& path, bool pe) {
+int ArchiveSource::Open(const std::string& path, bool pe, bool quiet) {
     if (raw_.Open(path.c_str(), modeRead | shareRead) != ResultSuccess) {
-        Error("cannot open " + NativeShown(path) + " (" + tool::LastErrorText() + ")");
+        if (!quiet) Error("cannot open " + NativeShown(path) + " (" + tool::LastErrorText() + ")");
         return kExitNoArchive;
     }
     char magic[2] = {};
@@ -21,13 +21,13 @@ int ArchiveSource::Open(const std::string& path, bool pe) {
         ResultCode r = image_.OpenPEImageFile(&raw_);
         if (r == ResultSuccess) r = image_.OpenResource(MakeIntResource(RT_RCDATA_ID), "IDR_ARCHIVE", 0);
         if (r != ResultSuccess) {
-            Error(NativeShown(path) + " holds no archive resource: " + Shown(GetResultText(r)));
+            if (!quiet) Error(NativeShown(path) + " holds no archive resource: " + Shown(GetResultText(r)));
             return kExitNoArchive;
         }
         source = &image_;
     }
     if (archive_.Open(source, nullptr) != ResultSuccess) {
-        Error(NativeShown(path) + " is not an archive, or its root directory is damaged");
+        if (!quiet) Error(NativeShown(path) + " is not an archive, or its root directory is damaged");
         return kExitNoArchive;
     }
     return kExitOk;
@@ -71,7 +71,10 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
         done += n;
         if (progress != nullptr) progress->Add(n);
     }
-    const ResultCode closed = archive.CloseFile();
+    return DrainOutcome(done, length, archive.CloseFile());
+}
+
+std::string DrainOutcome(uint64_t done, uint64_t length, ResultCode closed) {
     if (done < length) return "stored data ends early (damaged or wrong password)";
     if (closed != ResultSuccess) return "checksum mismatch (damaged or wrong password)";
     return "";

@@ -29,7 +29,8 @@ public:
     // kExitOk, or kExitNoArchive after saying why. A PE image is recognised
     // by its "MZ" header, or taken as one when pe is set; its archive is its
     // "IDR_ARCHIVE" resource, read through the resource window, never a copy.
-    int Open(const std::string& path, bool pe);
+    // Quiet, it says nothing.
+    int Open(const std::string& path, bool pe, bool quiet = false);
     TOLMAArchive& Archive() { return archive_; }
 
 private:
@@ -61,6 +62,10 @@ std::string Drain(TOLMAArchive& archive, uint64_t length, Progress* progress,
 // wrong: a failed write or close, a source that shrank or grew meanwhile, or
 // an archive file (out) that would pass kArchiveLimit.
 std::string Fill(TOLMAArchive& archive, HVBFileObject& source, uint64_t size, HVBFileObject& out, Progress& progress);
+
+// Drain's answer for a file of which done bytes of length were read and
+// whose closing answered closed.
+std::string DrainOutcome(uint64_t done, uint64_t length, ResultCode closed);
 
 class PendingFile;
 

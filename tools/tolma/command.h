@@ -33,6 +33,10 @@ struct Options {
     bool verbose = false;
     std::string listing;
     bool has_listing = false;
+    std::string jobs_text;
+    bool has_jobs = false;
+    // Threads that code or decode files at once: -j, else one per processor.
+    int jobs = 1;
 };
 
 constexpr size_t kAnyCount = static_cast<size_t>(-1);

@@ -6,6 +6,7 @@
 #include "archive/tolma_archive.h"
 #include "archive_source.h"
 #include "command.h"
+#include "file_store.h"
 #include "listing.h"
 #include "names.h"
 #include "output.h"
@@ -111,7 +112,15 @@ public:
         }
     }
 
-    void Store(const std::vector<Item>& items, HVBFileObject& out, Progress& progress) {
+    // Every file below items, in the order Store takes them.
+    void Files(const std::vector<Item>& items, std::vector<FileToStore>* files) const {
+        for (const Item& item : items) {
+            if (item.directory) Files(item.children, files);
+            else files->push_back({item.native, item.name, encoding_, password_, item.size});
+        }
+    }
+
+    void Store(const std::vector<Item>& items, FileStore& store) {
         for (const Item& item : items) {
             if (failures != 0) return;
             if (item.directory) {
@@ -121,11 +130,11 @@ public:
                     Failure("cannot write directory " + NativeShown(item.native) + " into the archive");
                     continue;
                 }
-                Store(item.children, out, progress);
+                Store(item.children, store);
                 archive_.AscendDirectory();
                 continue;
             }
-            StoreFile(item, out, progress);
+            if (!store.StoreNext()) ++failures;
         }
     }
 
@@ -137,21 +146,6 @@ private:
     void Failure(const std::string& text) {
         Error(text);
         ++failures;
-    }
-
-    void StoreFile(const Item& item, HVBFileObject& out, Progress& progress) {
-        progress.BeginFile(NativeShown(item.native));
-        ERawFile in;
-        if (in.Open(item.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Failure("cannot open " + NativeShown(item.native) + " (" + tool::LastErrorText() + ")");
-            return;
-        }
-        if (archive_.OpenEntry(item.name.c_str(), password_, 0) != ResultSuccess) {
-            Failure("cannot store " + NativeShown(item.native));
-            return;
-        }
-        const std::string problem = Fill(archive_, in, item.size, out, progress);
-        if (!problem.empty()) Failure(NativeShown(item.native) + ": " + problem);
     }
 
     TOLMAArchive& archive_;
@@ -196,7 +190,10 @@ int Create(const Options& o) {
     bool written = archive.Open(&out.File(), &list) == ResultSuccess;
     if (written) {
         Progress progress(creator.total, creator.files, o.verbose);
-        creator.Store(items, out.File(), progress);
+        std::vector<FileToStore> files;
+        creator.Files(items, &files);
+        FileStore store(archive, out.File(), progress, o.jobs, std::move(files));
+        creator.Store(items, store);
     }
     return FinishArchive(archive, out, written && creator.failures == 0, output);
 }
@@ -208,8 +205,8 @@ extern const Command kCreateCommand = {
     .synopsis = "create ARCHIVE DIR",
     .summary = "store the contents of DIR in a new archive",
     .help =
-        "usage: tolma create ARCHIVE DIR [--encoding ENCODING] [--password P]\n"
-        "       tolma create ARCHIVE DIR --listing FILE.xml\n"
+        "usage: tolma create ARCHIVE DIR [--encoding ENCODING] [--password P] [-j N]\n"
+        "       tolma create ARCHIVE DIR --listing FILE.xml [-j N]\n"
         "\n"
         "Stores every file below DIR, subdirectories as subdirectories, in a new\n"
         "archive (an existing ARCHIVE is replaced, and never stored in itself).\n"
@@ -226,6 +223,8 @@ extern const Command kCreateCommand = {
         "                       it is well-formed UTF-8, else Shift_JIS. Items at\n"
         "                       the top level with backslash escapes, the older\n"
         "                       form, are read as Shift_JIS\n"
+        "  -j N, --jobs N       code N files at once (1 to 64; default: one per\n"
+        "                       processor); the archive is the same for every N\n"
         "\n"
         "The archive is for Windows, and names follow its rules wherever it is\n"
         "made: each must have an exact Shift-JIS (code page 932) form, hold no\n"

@@ -1,10 +1,12 @@
 // tolma extract: stored files below a destination directory, refusing every
 // name that would lead outside it.
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "archive_source.h"
 #include "command.h"
+#include "decode_ahead.h"
 #include "names.h"
 #include "output.h"
 #include "pending_file.h"
@@ -43,6 +45,13 @@ public:
         }
         Progress progress(total, files, options_.verbose);
         progress_ = &progress;
+        std::vector<FileToDecode> wanted;
+        if (options_.jobs > 1)
+            wanted = CollectFiles(archive_, [this](const std::string& path, const TOLMADirectoryEntry& e) {
+                return Selected(path, false) || (e.IsDirectory() && OnTheWay(path));
+            });
+        DecodeAhead ahead(options_.arguments[0], options_.pe, password_, options_.jobs, true, std::move(wanted));
+        ahead_ = &ahead;
 
         Walker walker{archive_, nullptr};
         walker.visit = [this](const std::string& path, const TOLMADirectoryEntry& e, int depth) {
@@ -161,7 +170,8 @@ private:
                 return;
         }
         progress_->BeginFile(Quoted(path));
-        if (archive_.OpenEntry(e.GetName(), password_, 1) != ResultSuccess) {
+        const Decoded* decoded = ahead_->Take(path);
+        if (decoded != nullptr ? !decoded->opened : archive_.OpenEntry(e.GetName(), password_, 1) != ResultSuccess) {
             Error(Quoted(path) + ": " +
                   (GetEncodingKeyword(e.encoding) == nullptr ? "unknown encoding" : "cannot be opened"));
             ++failures;
@@ -176,8 +186,9 @@ private:
             return;
         }
         ERawFile& file = out.File();
-        std::string problem = Drain(archive_, static_cast<uint32_t>(e.length), progress_,
-                                    [&file](const uint8_t* data, uint32_t n) { return file.Write(data, n) == n; });
+        const auto write = [&file](const uint8_t* data, uint32_t n) { return file.Write(data, n) == n; };
+        std::string problem = decoded != nullptr ? Replay(*decoded, progress_, write)
+                                                 : Drain(archive_, static_cast<uint32_t>(e.length), progress_, write);
         uint64_t stamp = 0;
         for (int i = 7; i >= 0; --i) stamp = stamp << 8 | e.time_stamp[i];
         if (problem.empty() && stamp != 0) {
@@ -199,6 +210,7 @@ private:
     std::string destination_;
     const char* password_ = nullptr;
     Progress* progress_ = nullptr;
+    DecodeAhead* ahead_ = nullptr;
     // Native names of the pieces of the path being visited.
     std::vector<std::string> native_;
 };
@@ -248,6 +260,7 @@ extern const Command kExtractCommand = {
     .summary = "extract everything, or the given paths, below DEST",
     .help =
         "usage: tolma extract ARCHIVE [DEST] [PATH...] [--password P] [--force] [--pe]\n"
+        "                     [-j N]\n"
         "\n"
         "Extracts every file, or the named files and directories, below DEST\n"
         "(default: the current directory), creating directories as needed. The\n"
@@ -260,7 +273,9 @@ extern const Command kExtractCommand = {
         "hold are refused. Existing files are kept unless --force is given. Each\n"
         "file is written beside its place and renamed over it once its checksum\n"
         "matched: a damaged file, a wrong password or a full disk leaves no file,\n"
-        "and keeps the one that was there.\n",
+        "and keeps the one that was there.\n"
+        "  -j N, --jobs N  decode N files at once (1 to 64; default: one per\n"
+        "                  processor); files are written in the archive's order\n",
     .min_arguments = 1,
     .max_arguments = kAnyCount,
     .run = Extract,

@@ -7,6 +7,7 @@
 
 #include "archive/tolma_listing.h"
 #include "archive_source.h"
+#include "file_store.h"
 #include "file/memory_file.h"
 #include "names.h"
 #include "output.h"
@@ -112,12 +113,24 @@ public:
         }
     }
 
-    void Store(const std::vector<Planned>& items, HVBFileObject& out, Progress& progress) {
+    // Every file below items, in the order Store takes them.
+    static void Files(const std::vector<Planned>& items, std::vector<FileToStore>* files) {
+        for (const Planned& p : items) {
+            if (p.item->IsDirectory()) {
+                Files(p.children, files);
+                continue;
+            }
+            const char* password = p.item->password.IsEmpty() ? nullptr : p.item->password.GetString();
+            files->push_back({p.native, Text(p.item->name), p.item->encoding, password, p.size});
+        }
+    }
+
+    void Store(const std::vector<Planned>& items, FileStore& store) {
         for (const Planned& p : items) {
             if (failures != 0) return;
             const std::string name = Text(p.item->name);
             if (!p.item->IsDirectory()) {
-                StoreFile(p, out, progress);
+                if (!store.StoreNext()) ++failures;
                 continue;
             }
             TOLMAEntryList list;
@@ -127,7 +140,7 @@ public:
                 ++failures;
                 continue;
             }
-            Store(p.children, out, progress);
+            Store(p.children, store);
             archive_.AscendDirectory();
         }
     }
@@ -140,27 +153,6 @@ private:
 
     static std::string Missing(tool::PathKind kind, const char* what) {
         return kind == tool::PathKind::None ? "is missing from the directory" : std::string("is not ") + what + " there";
-    }
-
-    void StoreFile(const Planned& p, HVBFileObject& out, Progress& progress) {
-        progress.BeginFile(NativeShown(p.native));
-        ERawFile in;
-        if (in.Open(p.native.c_str(), modeRead | shareRead) != ResultSuccess) {
-            Error("cannot open " + NativeShown(p.native) + " (" + tool::LastErrorText() + ")");
-            ++failures;
-            return;
-        }
-        const char* password = p.item->password.IsEmpty() ? nullptr : p.item->password.GetString();
-        if (archive_.OpenEntry(Text(p.item->name).c_str(), password, 0) != ResultSuccess) {
-            Error("cannot store " + NativeShown(p.native));
-            ++failures;
-            return;
-        }
-        const std::string problem = Fill(archive_, in, p.size, out, progress);
-        if (!problem.empty()) {
-            Error(NativeShown(p.native) + ": " + problem);
-            ++failures;
-        }
     }
 
     TOLMAArchive& archive_;
@@ -380,7 +372,10 @@ int CreateFromListing(const Options& o) {
     bool written = archive.Open(&out.File(), &list) == ResultSuccess;
     if (written) {
         Progress progress(builder.total, builder.files, o.verbose);
-        builder.Store(root, out.File(), progress);
+        std::vector<FileToStore> files;
+        ListingBuilder::Files(root, &files);
+        FileStore store(archive, out.File(), progress, o.jobs, std::move(files));
+        builder.Store(root, store);
     }
     return FinishArchive(archive, out, written && builder.failures == 0, output);
 }

@@ -7,6 +7,7 @@
 
 #include "command.h"
 #include "core/hvb.h"
+#include "jobs.h"
 #include "output.h"
 #include "tool_system.h"
 
@@ -25,8 +26,8 @@ struct OptionRow {
     const char* short_name;  // or null
     bool Options::*given;
     std::string Options::*value;  // null for a switch
-    // The only command that reads the option; the others ignore it, with a
-    // warning. Null when it is accepted everywhere.
+    // The commands that read the option, separated by spaces; the others
+    // ignore it, with a warning. Null when it is accepted everywhere.
     const char* only_for;
 };
 
@@ -41,6 +42,7 @@ const OptionRow kOptionRows[] = {
     {"--output", "-o", &Options::has_output, &Options::output, "embed"},
     {"--xml", nullptr, &Options::xml, nullptr, "list"},
     {"--listing", nullptr, &Options::has_listing, &Options::listing, "create"},
+    {"--jobs", "-j", &Options::has_jobs, &Options::jobs_text, "create extract verify"},
 };
 
 const char kGeneralHelpHead[] =
@@ -58,6 +60,9 @@ const char kGeneralHelpTail[] =
     "\n"
     "create, extract and verify show their progress on one line of standard\n"
     "error when it is a terminal; -v (--verbose) names each file as it goes.\n"
+    "They code or decode several files at once, one per processor unless\n"
+    "-j N (--jobs N, 1 to 64) says how many; the archive, the files and every\n"
+    "message are the same whatever the number.\n"
     "\n"
     "Nothing a command writes is left half-written under its name: archives,\n"
     "images and extracted files are written beside their place and take their\n"
@@ -99,6 +104,31 @@ const Command* FindCommand(const std::string& name) {
     return nullptr;
 }
 
+// Whether command is one of the space-separated names of list.
+bool Listed(const char* list, const std::string& command) {
+    const std::string names = std::string(" ") + list + " ";
+    return names.find(" " + command + " ") != std::string::npos;
+}
+
+// "a", "a and b", "a, b and c".
+std::string Enumerated(const char* list) {
+    std::vector<std::string> names;
+    std::string name;
+    for (const char* p = list;; ++p) {
+        if (*p == ' ' || *p == '\0') {
+            if (!name.empty()) names.push_back(name);
+            name.clear();
+            if (*p == '\0') break;
+        } else {
+            name += *p;
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& row : kOptionRows)
         if (name == row.name || (row.short_name != nullptr && name == row.short_name)) return &row;
@@ -121,12 +151,23 @@ bool Parse(int argc, char** argv, Options* o) {
         // "--name=value"; a switch ignores the value.
         std::string value;
         const size_t eq = a.find('=');
-        const bool inline_value = a.compare(0, 2, "--") == 0 && eq != std::string::npos;
+        bool inline_value = a.compare(0, 2, "--") == 0 && eq != std::string::npos;
         if (inline_value) {
             value = a.substr(eq + 1);
             a = a.substr(0, eq);
         }
         const OptionRow* row = FindOption(a);
+        // "-j4": a short option's value may follow it at once.
+        if (row == nullptr && !inline_value && a[1] != '-' && a.size() > 2) {
+            row = FindOption(a.substr(0, 2));
+            if (row != nullptr && row->value != nullptr) {
+                value = a.substr(2);
+                a = a.substr(0, 2);
+                inline_value = true;
+            } else {
+                row = nullptr;
+            }
+        }
         if (row == nullptr) {
             Error("unknown option " + a);
             return false;
@@ -173,8 +214,15 @@ int Run(int argc, char** argv) {
         return kExitOk;
     }
     for (const OptionRow& row : kOptionRows)
-        if (o.*row.given && row.only_for != nullptr && first != row.only_for)
-            Error(std::string(row.name) + " applies to " + row.only_for + " only; ignored");
+        if (o.*row.given && row.only_for != nullptr && !Listed(row.only_for, first))
+            Error(std::string(row.name) + " applies to " + Enumerated(row.only_for) + " only; ignored");
+    if (Listed("create extract verify", first)) {
+        if (!o.has_jobs) o.jobs = DefaultJobs();
+        else if (ParseJobs(o.jobs_text, &o.jobs) != kExitOk) {
+            tool::PrintError(c->help);
+            return kExitUsage;
+        }
+    }
     const size_t count = o.arguments.size();
     const int code = count < c->min_arguments || count > c->max_arguments ? kExitUsage : c->run(o);
     if (code == kExitUsage) tool::PrintError(c->help);

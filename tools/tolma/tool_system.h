@@ -63,5 +63,7 @@ void PrintError(const std::string& utf8);
 // Raw bytes to standard output.
 bool WriteOut(const void* data, uint32_t count);
 bool ErrorIsTerminal();
+// Processors the system runs this program on; at least 1.
+uint32_t ProcessorCount();
 
 }  // namespace tool

@@ -3,6 +3,7 @@
 // 64-bit kernel), and a 32-bit stat on files of 2 GiB or more.
 #define _FILE_OFFSET_BITS 64
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,5 +127,15 @@ void PrintError(const std::string& utf8) {
 bool WriteOut(const void* data, uint32_t count) { return std::fwrite(data, 1, count, stdout) == count; }
 
 bool ErrorIsTerminal() { return isatty(2) != 0; }
+
+uint32_t ProcessorCount() {
+    // The processors this process may run on (taskset narrows them), else
+    // those online.
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<uint32_t>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
 
 }  // namespace tool

@@ -209,4 +209,10 @@ bool ErrorIsTerminal() {
     return IsConsole(STD_ERROR_HANDLE, &handle);
 }
 
+uint32_t ProcessorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
 }  // namespace tool
