@@ -18,8 +18,11 @@ namespace tolma {
 constexpr int kMaxJobs = 64;
 // What a command holds ahead of its writing thread: at most kJobsAhead
 // files per thread and kBytesAhead bytes of files; a file over kJobBytes
-// is left to the writing thread, which streams it as it does alone.
-constexpr size_t kJobsAhead = 4;
+// is left to the writing thread, which streams it as it does alone. The
+// count is a bound on bookkeeping, not on memory: behind a file of several
+// megabytes a second thread goes on through the small files after it, and
+// with 4 a thread it stood idle (1.3x on two cores instead of 1.9x).
+constexpr size_t kJobsAhead = 64;
 constexpr uint64_t kBytesAhead = 64u << 20;
 constexpr uint64_t kJobBytes = 16u << 20;
 
