@@ -16,7 +16,7 @@ void Collect(TOLMAArchive& archive, const std::string& prefix, std::vector<std::
         const std::string path = prefix + entry.GetName();
         if (!want(path, entry)) continue;
         if (!entry.IsDirectory()) {
-            files->push_back({path, directories, entry.GetName(), static_cast<uint32_t>(entry.length)});
+            files->push_back({path, directories, entry.GetName(), static_cast<uint32_t>(entry.length), entry.length});
             continue;
         }
         // As Walker goes, quietly.
@@ -58,7 +58,10 @@ DecodeAhead::DecodeAhead(std::string archive_path, bool pe, const char* password
     std::vector<uint64_t> costs;
     job_of_.assign(files_.size(), -1);
     for (size_t i = 0; i < files_.size(); ++i) {
-        if (keep_ && files_[i].length > kJobBytes) continue;
+        // Judged by the whole stated length: its low 32 bits could make a
+        // damaged length of 4 GiB or more pass for a small file, and every
+        // such file held ahead would then cost up to kJobBytes unbudgeted.
+        if (keep_ && files_[i].stated > kJobBytes) continue;
         job_of_[i] = static_cast<long>(costs.size());
         file_of_job_.push_back(i);
         costs.push_back(keep_ ? files_[i].length : 0);

@@ -19,7 +19,8 @@ struct FileToDecode {
     std::string path;                      // as the walk names it
     std::vector<std::string> directories;  // stored names on the way
     std::string name;
-    uint64_t length;
+    uint64_t length;  // as the serial path reads it (the low 32 bits)
+    uint64_t stated;  // the directory's whole value
 };
 
 // What a worker decoded of one file: the chunks Drain would have read.
