@@ -18,12 +18,17 @@ public:
         std::string base =
             n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string(".") + plat::PathSeparator();
         static int counter = 0;
-        // Time, a stack address (randomised per process) and a counter keep
-        // parallel runs apart.
+        // Time and a stack address make a name, and a name taken already is
+        // passed over: under qemu's emulation the stack is at the same address
+        // in every process, and two runs of one test program started in the
+        // same second (its processor-model variants) named the same
+        // directory and deleted each other's files.
         const auto stamp = static_cast<unsigned long long>(std::time(nullptr)) ^
                            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&base));
-        path_ = base + "hvb-test-" + std::to_string(stamp) + "-" + std::to_string(++counter);
-        plat::CreateDirectoryPath(path_.c_str());
+        for (int tries = 0; tries < 1000; ++tries) {
+            path_ = base + "hvb-test-" + std::to_string(stamp) + "-" + std::to_string(++counter);
+            if (plat::CreateDirectoryPath(path_.c_str())) break;
+        }
     }
     ~TempDir() {
         for (const auto& file : files_) plat::DeleteFilePath(file.c_str());
