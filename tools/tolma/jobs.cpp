@@ -88,26 +88,35 @@ bool JobPipeline::CanStart(size_t i) const {
     return i < taking_ + window_ && held_ + costs_[i] <= budget_;
 }
 
+void JobPipeline::RunUnlocked(size_t i, int worker) {
+    started_[i] = 1;
+    held_ += costs_[i];
+    plat::LeaveCriticalSection(&lock_);
+    work_(i, worker);
+    plat::EnterCriticalSection(&lock_);
+    done_[i] = 1;
+}
+
+void JobPipeline::WaitUnlocked(plat::EventHandle event) {
+    // Reset under the lock: whoever changes what the waiter waits for sets
+    // the event under it afterwards, so no change goes unseen.
+    plat::ResetEvent(event);
+    plat::LeaveCriticalSection(&lock_);
+    plat::WaitForEvent(event, plat::Infinite, false);
+    plat::EnterCriticalSection(&lock_);
+}
+
 void JobPipeline::Loop(int worker, plat::EventHandle event) {
     plat::EnterCriticalSection(&lock_);
     for (;;) {
         while (next_ < costs_.size() && started_[next_]) ++next_;
         if (stop_ || next_ >= costs_.size()) break;
         if (CanStart(next_)) {
-            const size_t i = next_++;
-            started_[i] = 1;
-            held_ += costs_[i];
-            plat::LeaveCriticalSection(&lock_);
-            work_(i, worker);
-            plat::EnterCriticalSection(&lock_);
-            done_[i] = 1;
+            RunUnlocked(next_++, worker);
             plat::SetEvent(taker_event_);
             continue;
         }
-        plat::ResetEvent(event);
-        plat::LeaveCriticalSection(&lock_);
-        plat::WaitForEvent(event, plat::Infinite, false);
-        plat::EnterCriticalSection(&lock_);
+        WaitUnlocked(event);
     }
     plat::LeaveCriticalSection(&lock_);
 }
@@ -118,20 +127,8 @@ void JobPipeline::Take(size_t i) {
         taking_ = i;
         WakeWorkers();
     }
-    if (!started_[i] && workers_.empty()) {
-        started_[i] = 1;
-        held_ += costs_[i];
-        plat::LeaveCriticalSection(&lock_);
-        work_(i, 0);
-        plat::EnterCriticalSection(&lock_);
-        done_[i] = 1;
-    }
-    while (!done_[i]) {
-        plat::ResetEvent(taker_event_);
-        plat::LeaveCriticalSection(&lock_);
-        plat::WaitForEvent(taker_event_, plat::Infinite, false);
-        plat::EnterCriticalSection(&lock_);
-    }
+    if (!started_[i] && workers_.empty()) RunUnlocked(i, 0);
+    while (!done_[i]) WaitUnlocked(taker_event_);
     plat::LeaveCriticalSection(&lock_);
 }
 

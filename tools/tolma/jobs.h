@@ -58,6 +58,10 @@ private:
     void Loop(int worker, plat::EventHandle event);
     // Under the lock.
     void WakeWorkers();
+    // Under the lock, which each leaves while it runs job i or waits for
+    // event, and holds again when it returns.
+    void RunUnlocked(size_t i, int worker);
+    void WaitUnlocked(plat::EventHandle event);
     bool CanStart(size_t i) const;
 
     std::vector<uint64_t> costs_;
