@@ -37,6 +37,32 @@ void TOLMAArchive::DeleteCoders() {
 
 void TOLMAArchive::Fold(const uint8_t* bytes, uint32_t count) { FoldChecksum(checksum_, &checksum_index_, bytes, count); }
 
+ResultCode PrepareEncoders(uint32_t encoding, const char* password, HVBFileObject* destination,
+                           TOLMAEncodeContext** code, TOLMAEncodeContext** cipher) {
+    bool has_code = false;
+    bool has_cipher = false;
+    ResultCode prepared = GetEncodingStages(encoding, &has_code, &has_cipher) ? ResultSuccess : ResultGeneralError;
+    if (has_cipher) {
+        *cipher = new TOLMAEncodeContext(TOLMAArchive::kEncodeBufferSize);
+        (*cipher)->AttachDestinationFile(destination);
+        prepared = (*cipher)->PrepareShuffleEncryption(password);
+    }
+    if (has_code) {
+        *code = new TOLMAEncodeContext(TOLMAArchive::kEncodeBufferSize);
+        if (*cipher != nullptr) (*code)->AttachDestinationContext(*cipher);
+        else (*code)->AttachDestinationFile(destination);
+        if (prepared == ResultSuccess) prepared = (*code)->PrepareContextTreeEncoding(ContextTreeCopies);
+    }
+    return prepared;
+}
+
+bool FinishEncoders(TOLMAEncodeContext* code, TOLMAEncodeContext* cipher) {
+    bool ok = true;
+    if (code != nullptr && code->FinishArithmeticEncoding() != 0) ok = false;
+    if (cipher != nullptr && cipher->FinishShuffleEncryption() != 0) ok = false;
+    return ok;
+}
+
 void FoldChecksum(uint8_t checksum[4], uint32_t* index, const uint8_t* bytes, uint32_t count) {
     uint32_t i = 0;
     for (; i < count && *index != 0; ++i) {

@@ -24,3 +24,13 @@ inline constexpr char kFileData[8] = {'f', 'i', 'l', 'e', 'd', 'a', 't', 'a'};
 // Folds plain bytes into a 4-byte checksum, byte i of the stream into byte
 // i mod 4; index is where the next byte goes.
 void FoldChecksum(uint8_t checksum[4], uint32_t* index, const uint8_t* bytes, uint32_t count);
+
+// The encoders of one entry's stages: plain bytes go to the code, whose
+// output passes through the cipher into destination; a stage the encoding
+// lacks stays null. Whatever was made is left in *code and *cipher, also on
+// failure, for the caller to delete.
+ResultCode PrepareEncoders(uint32_t encoding, const char* password, HVBFileObject* destination,
+                           TOLMAEncodeContext** code, TOLMAEncodeContext** cipher);
+// The last bytes out, the code's still through the cipher; false when either
+// failed.
+bool FinishEncoders(TOLMAEncodeContext* code, TOLMAEncodeContext* cipher);

@@ -125,23 +125,7 @@ ResultCode TOLMAArchive::OpenEntryForWriting(const char* name, const char* passw
     std::memset(checksum_, 0, sizeof checksum_);
     checksum_index_ = 0;
 
-    bool code = false;
-    bool cipher = false;
-    ResultCode prepared = GetEncodingStages(entry->encoding, &code, &cipher) ? ResultSuccess : ResultGeneralError;
-    // Plain bytes go to the code, whose output passes through the cipher
-    // into the record.
-    if (cipher) {
-        cipher_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-        cipher_encoder_->AttachDestinationFile(file_);
-        prepared = cipher_encoder_->PrepareShuffleEncryption(password);
-    }
-    if (code) {
-        code_encoder_ = new TOLMAEncodeContext(kEncodeBufferSize);
-        if (cipher_encoder_ != nullptr) code_encoder_->AttachDestinationContext(cipher_encoder_);
-        else code_encoder_->AttachDestinationFile(file_);
-        if (prepared == ResultSuccess) prepared = code_encoder_->PrepareContextTreeEncoding(ContextTreeCopies);
-    }
-    if (prepared != ResultSuccess) {
+    if (PrepareEncoders(entry->encoding, password, file_, &code_encoder_, &cipher_encoder_) != ResultSuccess) {
         DeleteCoders();
         AscendRecord();
         return ResultGeneralError;
@@ -154,9 +138,7 @@ ResultCode TOLMAArchive::CloseWrittenFile() {
     bool ok = true;
     TOLMADirectoryEntry* entry = open_entry_;
     if (code_encoder_ != nullptr || cipher_encoder_ != nullptr) {
-        // The code's last bytes still pass through the cipher.
-        if (code_encoder_ != nullptr && code_encoder_->FinishArithmeticEncoding() != 0) ok = false;
-        if (cipher_encoder_ != nullptr && cipher_encoder_->FinishShuffleEncryption() != 0) ok = false;
+        if (!FinishEncoders(code_encoder_, cipher_encoder_)) ok = false;
         DeleteCoders();
         if (file_->Write(checksum_, 4) < 4) ok = false;
         entry->length = byte_count_;

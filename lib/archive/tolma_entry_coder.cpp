@@ -32,21 +32,8 @@ ResultCode TOLMAEntryCoder::Begin(uint32_t encoding, const char* password) {
     bool cipher = false;
     if (!GetEncodingStages(encoding, &code, &cipher)) return ResultGeneralError;
     coded_ = code || cipher;
-    // The same chain the archive builds: plain bytes to the code, its output
-    // through the cipher into memory.
-    ResultCode prepared = ResultSuccess;
-    if (cipher) {
-        cipher_ = new TOLMAEncodeContext(TOLMAArchive::kEncodeBufferSize);
-        cipher_->AttachDestinationFile(&data_);
-        prepared = cipher_->PrepareShuffleEncryption(password);
-    }
-    if (code) {
-        code_ = new TOLMAEncodeContext(TOLMAArchive::kEncodeBufferSize);
-        if (cipher_ != nullptr) code_->AttachDestinationContext(cipher_);
-        else code_->AttachDestinationFile(&data_);
-        if (prepared == ResultSuccess) prepared = code_->PrepareContextTreeEncoding(ContextTreeCopies);
-    }
-    if (prepared != ResultSuccess) {
+    // The same chain the archive builds, into memory.
+    if (PrepareEncoders(encoding, password, &data_, &code_, &cipher_) != ResultSuccess) {
         DeleteCoders();
         failed_ = true;
         return ResultGeneralError;
@@ -74,8 +61,7 @@ ResultCode TOLMAEntryCoder::Finish() {
     if (finished_ || !begun_) return ResultGeneralError;
     bool ok = !failed_;
     if (coded_) {
-        if (code_ != nullptr && code_->FinishArithmeticEncoding() != 0) ok = false;
-        if (cipher_ != nullptr && cipher_->FinishShuffleEncryption() != 0) ok = false;
+        if (!FinishEncoders(code_, cipher_)) ok = false;
         DeleteCoders();
         if (data_.Write(checksum_, 4) < 4) ok = false;
     }
