@@ -14,13 +14,16 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     uint32_t range = regs.range;
     if (range == 0 || total == 0) return -1;
     uint32_t code = regs.code;
-    // A sound stream keeps code below range, so the product fits 32 bits.
-    uint32_t v = (code < 0x10000u && total < 0x10000u) ? code * total / range
-                                                       : static_cast<uint32_t>(uint64_t(code) * total / range);
     if (regs.bits == 0) {
         if (!LoadWord(&regs.word)) return -1;
         regs.bits = 32;
     }
+    // The counts sum to the total, so a code at or past the range lies past
+    // every entry: only a damaged stream gets there. Below it, code, range
+    // and total fit the 32-bit products that follow (range stays within 16
+    // bits).
+    if (code >= range) return -1;
+    uint32_t v = code * total / range;
     const SymbolEntry* entries = model->entries;
     uint32_t n = model->entry_count;
     const uint32_t target = v;
@@ -49,29 +52,46 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
         v -= c;
     }
     const uint32_t low = target - v;
-    uint32_t new_range = range * entries[k].count / total;
+    const uint32_t count = entries[k].count;
+    // What code * total / range exceeds the entry's low end by, scaled by
+    // range: the next code is this over total, the same as subtracting the
+    // low end's ceil(low * range / total) from code.
+    const uint32_t over = code * total - low * range;
+    uint32_t new_range;
+    if (total <= kHalvingTotal) [[likely]] {
+        new_range = DivideByTotal(range * count, total);
+        code = DivideByTotal(over, total);
+    } else {
+        new_range = range * count / total;
+        code = over / total;
+    }
     if (new_range == 0) return -1;
-    code -= (low * range + total - 1) / total;
 
-    uint32_t shift = static_cast<uint32_t>(__builtin_clz(new_range)) - 16;
+    // The doublings that bring the range back to 16 bits, and as many code
+    // bits from the stream: from the word at hand (bits > 0, loaded above)
+    // when it holds enough, as it mostly does, without a loop whose exit
+    // depends on the symbol.
+    const uint32_t shift = static_cast<uint32_t>(__builtin_clz(new_range)) - 16;
     uint32_t word = regs.word;
     int32_t bits = regs.bits;
-    while (shift > 0) {
-        if (bits == 0) {
-            if (!LoadWord(&word)) {
-                padding_bits_ += 32;
-                regs.bits = 0;
-                return -1;
-            }
-            bits = 32;
-        }
-        uint32_t take = shift < static_cast<uint32_t>(bits) ? shift : static_cast<uint32_t>(bits);
-        new_range <<= take;
+    if (shift <= static_cast<uint32_t>(bits)) [[likely]] {
+        code = (code << shift) | static_cast<uint32_t>(uint64_t{word} >> (32 - shift));
+        word <<= shift;
+        bits -= static_cast<int32_t>(shift);
+    } else {
+        const uint32_t take = static_cast<uint32_t>(bits);
+        const uint32_t rest = shift - take;
         code = (code << take) | (word >> (32 - take));
-        word <<= take;
-        bits -= static_cast<int32_t>(take);
-        shift -= take;
+        if (!LoadWord(&word)) {
+            padding_bits_ += 32;
+            regs.bits = 0;
+            return -1;
+        }
+        code = (code << rest) | (word >> (32 - rest));
+        word <<= rest;
+        bits = static_cast<int32_t>(32 - rest);
     }
+    new_range <<= shift;
     regs.word = word;
     regs.bits = bits;
     regs.code = code;
@@ -79,7 +99,7 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     return static_cast<int32_t>(k);
 }
 
-inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model) {
+__attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model) {
     int32_t k = DecodeIndex(regs, model);
     if (k < 0) return kNoSymbol;
     return model->entries[model->IncrementSymbol<false>(static_cast<uint32_t>(k))].symbol;

@@ -23,9 +23,13 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
     ContextTreeHistory history = context_tree_.history;
     ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
     uint32_t produced = 0;
+    // The four latest bytes, kept here as they are produced: reading them
+    // back from the ring right after a byte store stalls every byte.
+    uint32_t recent = history.Recent();
 
     auto produce = [&](uint32_t d) {
         history.Append(d);
+        recent = (recent << 8) | d;
         out[produced++] = static_cast<uint8_t>(d);
     };
 
@@ -49,7 +53,6 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
             continue;
         }
 
-        uint32_t recent = history.Recent();
         uint32_t depth;
         SymbolModel* q = tree->Descend(recent, &depth);
         int32_t c = DecodeSymbol(regs, q);
@@ -62,7 +65,7 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
         if (c != kEscapeSymbol) {
             uint32_t d = static_cast<uint32_t>(c) & 0xFF;
             produce(d);
-            tree->Grow(q, depth, d, (recent << 8) | d);
+            tree->Grow(q, depth, d, recent);
             continue;
         }
 

@@ -1,7 +1,21 @@
 #include "codec/symbol_model.h"
 
+#include <array>
 #include <cstring>
 #include <new>
+
+namespace {
+
+constexpr std::array<uint64_t, kHalvingTotal + 1> MakeReciprocals() {
+    std::array<uint64_t, kHalvingTotal + 1> values{};
+    for (uint32_t d = 1; d <= kHalvingTotal; ++d) values[d] = ((uint64_t{1} << kReciprocalShift) + d - 1) / d;
+    return values;
+}
+
+}  // namespace
+
+// Made at compile time; entry 0 is never read.
+constexpr std::array<uint64_t, kHalvingTotal + 1> kTotalReciprocals = MakeReciprocals();
 
 void SymbolModel::InitialiseModel() {
     total = kModelEntries;

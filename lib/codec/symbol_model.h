@@ -3,6 +3,7 @@
 // context-tree coder and decoder keep alike.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +13,18 @@ constexpr uint32_t kHalvingTotal = 8192;
 constexpr int32_t kEscapeSymbol = -1;
 // Not a symbol: what a failed decoding step gives.
 constexpr int32_t kNoSymbol = -2;
+
+// floor(x / total) for a model's total (at most kHalvingTotal: an added
+// symbol may leave it at the limit until the next increment halves it) and
+// x < total * 65536, which every product of a 16-bit range and counts within
+// the total keeps: a multiplication by ceil(2^42 / total) instead of a
+// division. The error it adds to x / total stays below x / 2^42 < total /
+// 2^26 <= 1 / total, too little to reach the next integer.
+constexpr uint32_t kReciprocalShift = 42;
+extern const std::array<uint64_t, kHalvingTotal + 1> kTotalReciprocals;
+inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
+    return static_cast<uint32_t>((x * kTotalReciprocals[total]) >> kReciprocalShift);
+}
 
 struct SymbolEntry {
     uint16_t count;
