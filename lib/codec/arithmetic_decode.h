@@ -23,40 +23,41 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     // and total fit the 32-bit products that follow (range stays within 16
     // bits).
     if (code >= range) return -1;
-    uint32_t v = code * total / range;
+    // The walk compares code * total with the entries' running sums scaled
+    // by range rather than dividing it by range first: the same entry as
+    // floor(code * total / range) would select, and a mispredicted exit is
+    // resolved a multiplication, not a division, after the step begins.
+    // What is left when the entry is found is what the code exceeds its low
+    // end by, scaled by range and total: over total, the next code, the
+    // same as subtracting the low end's ceil(low * range / total) from code.
+    uint32_t over = code * total;
     const SymbolEntry* entries = model->entries;
     uint32_t n = model->entry_count;
-    const uint32_t target = v;
     uint32_t k = 0;
     // A group of sixteen, then four entries a step while the target lies
-    // past them: the same entry and remainder as one at a time with far
-    // fewer steps, and the walks are long (most symbols come from models of
-    // all 257).
+    // past them: the same entry as one at a time with far fewer steps, and
+    // the walks are long (most symbols come from models of all 257).
     for (uint32_t g = 0;; ++g) {
         if (k >= n) return -1;
-        uint32_t s = model->group_sums[g];
-        if (v < s) break;
-        v -= s;
+        uint32_t s = model->group_sums[g] * range;
+        if (over < s) break;
+        over -= s;
         k += 1u << kGroupShift;
     }
     while (k + 4 <= n) {
-        uint32_t s = uint32_t(entries[k].count) + entries[k + 1].count + entries[k + 2].count + entries[k + 3].count;
-        if (v < s) break;
-        v -= s;
+        uint32_t s =
+            (uint32_t(entries[k].count) + entries[k + 1].count + entries[k + 2].count + entries[k + 3].count) * range;
+        if (over < s) break;
+        over -= s;
         k += 4;
     }
     for (;; ++k) {
         if (k >= n) return -1;
-        uint32_t c = entries[k].count;
-        if (v < c) break;
-        v -= c;
+        uint32_t s = entries[k].count * range;
+        if (over < s) break;
+        over -= s;
     }
-    const uint32_t low = target - v;
     const uint32_t count = entries[k].count;
-    // What code * total / range exceeds the entry's low end by, scaled by
-    // range: the next code is this over total, the same as subtracting the
-    // low end's ceil(low * range / total) from code.
-    const uint32_t over = code * total - low * range;
     uint32_t new_range;
     if (total <= kHalvingTotal) [[likely]] {
         new_range = DivideByTotal(range * count, total);
