@@ -22,6 +22,8 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
     // Held in locals: every store to `out` could otherwise alias the members.
     ContextTreeHistory history = context_tree_.history;
     ArithmeticRegisters regs{code_, range_, bit_register_, bit_count_};
+    int32_t copy_remaining = copy_remaining_;
+    int32_t copy_position = copy_position_;
     uint32_t produced = 0;
     // The four latest bytes, kept here as they are produced: reading them
     // back from the ring right after a byte store stalls every byte.
@@ -34,22 +36,22 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
     };
 
     while (produced < count) {
-        if (copy_remaining_ > 0) {
-            uint32_t n = static_cast<uint32_t>(copy_remaining_);
+        if (copy_remaining > 0) {
+            uint32_t n = static_cast<uint32_t>(copy_remaining);
             if (n > count - produced) n = count - produced;
-            if (copy_position_ >= 0) {
-                uint32_t from = static_cast<uint32_t>(copy_position_);
+            if (copy_position >= 0) {
+                uint32_t from = static_cast<uint32_t>(copy_position);
                 for (uint32_t i = 0; i < n; ++i) {
                     uint32_t a = history.bytes[from];
                     from = (from + 1) & kHistoryMask;
                     produce(a);
                 }
-                copy_position_ = static_cast<int32_t>(from);
+                copy_position = static_cast<int32_t>(from);
             } else {
                 uint32_t a = history.LastByte();
                 for (uint32_t i = 0; i < n; ++i) produce(a);
             }
-            copy_remaining_ -= static_cast<int32_t>(n);
+            copy_remaining -= static_cast<int32_t>(n);
             continue;
         }
 
@@ -78,16 +80,18 @@ uint32_t TOLMADecodeContext::DecodeContextTreeBytes(void* destination, uint32_t 
         }
         int32_t length = DecodeSymbol(regs, auxiliary[distance == 0 ? kRepeatLengths : kCopyLengths]);
         if (length < 0) break;
-        copy_remaining_ = length;
+        copy_remaining = length;
         // Distance 1 names the latest occurrence of the last byte: the copy
         // starts right after it.
-        copy_position_ =
+        copy_position =
             distance == 0
                 ? -1
                 : static_cast<int32_t>((history.PositionOf(history.LastByte(), static_cast<uint32_t>(distance)) + 1) &
                                        kHistoryMask);
     }
 
+    copy_remaining_ = copy_remaining;
+    copy_position_ = copy_position;
     code_ = regs.code;
     range_ = regs.range;
     bit_register_ = regs.word;
