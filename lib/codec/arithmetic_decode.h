@@ -44,29 +44,19 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
         over -= s;
         k += 1u << kGroupShift;
     }
-    // Four entries a step while the target lies past them, then the entry
-    // among the last four from the running sums, without a branch per entry:
-    // where a symbol lies is what a processor cannot predict. Entries past
-    // the model's end may be read (the model's other tables follow them),
-    // never chosen: their counts only add to running sums already past.
-    for (;;) {
-        const uint32_t s0 = entries[k].count * range;
-        const uint32_t s1 = s0 + entries[k + 1].count * range;
-        const uint32_t s2 = s1 + entries[k + 2].count * range;
-        if (k + 4 <= n) {
-            const uint32_t s3 = s2 + entries[k + 3].count * range;
-            if (over >= s3) {
-                over -= s3;
-                k += 4;
-                continue;
-            }
-        }
-        const uint32_t past0 = over >= s0, past1 = over >= s1, past2 = over >= s2;
-        over -= past2 ? s2 : past1 ? s1 : past0 ? s0 : 0;
-        k += past0 + past1 + past2;
-        break;
+    while (k + 4 <= n) {
+        uint32_t s =
+            (uint32_t(entries[k].count) + entries[k + 1].count + entries[k + 2].count + entries[k + 3].count) * range;
+        if (over < s) break;
+        over -= s;
+        k += 4;
     }
-    if (k >= n) return -1;
+    for (;; ++k) {
+        if (k >= n) return -1;
+        uint32_t s = entries[k].count * range;
+        if (over < s) break;
+        over -= s;
+    }
     const uint32_t count = entries[k].count;
     uint32_t new_range;
     if (total <= kHalvingTotal) [[likely]] {
