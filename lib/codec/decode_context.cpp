@@ -69,16 +69,15 @@ bool TOLMADecodeContext::Refill(bool pad) {
     return true;
 }
 
-bool TOLMADecodeContext::LoadWordSlow(uint32_t* word) {
-    if (available_ <= 0 && !Refill(true)) return false;
-    if (available_ >= 4) return LoadWord(word);
+uint64_t TOLMADecodeContext::NextWordSlow() {
+    if (available_ <= 0 && !Refill(true)) return kNoWord;
+    if (available_ >= 4) return NextWord();
     // Only a cipher read that left a partial word behind gets here.
     uint32_t value = 0;
     for (int32_t i = 0; i < 4; ++i) value = (value << 8) | (i < available_ ? cursor_[i] : 0);
     cursor_ += available_;
     available_ = 0;
-    *word = value;
-    return true;
+    return value;
 }
 
 void TOLMADecodeContext::ResetBitInput() {

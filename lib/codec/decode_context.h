@@ -96,16 +96,25 @@ private:
     // The next 32-bit word of the stream, refilling as needed; false at the
     // end of the data.
     bool LoadWord(uint32_t* word) {
+        const uint64_t next = NextWord();
+        if (next > 0xFFFFFFFFu) return false;
+        *word = static_cast<uint32_t>(next);
+        return true;
+    }
+    // The same as a value, kNoWord at the end of the data. The slow path
+    // takes no pointer either: a decoder's registers whose address reached a
+    // call would live in memory through its whole loop.
+    static constexpr uint64_t kNoWord = uint64_t{1} << 32;
+    uint64_t NextWord() {
         if (available_ >= 4) {
             const uint8_t* p = cursor_;
-            *word = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
             cursor_ += 4;
             available_ -= 4;
-            return true;
+            return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         }
-        return LoadWordSlow(word);
+        return NextWordSlow();
     }
-    bool LoadWordSlow(uint32_t* word);
+    uint64_t NextWordSlow();
     // Refills the buffer; `pad` rounds a short read up to whole words.
     bool Refill(bool pad);
     inline int32_t DecodeIndex(ArithmeticRegisters& regs, SymbolModel* model);
