@@ -36,9 +36,11 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     uint32_t k = 0;
     // A group of sixteen, then four entries a step while the target lies
     // past them: the same entry as one at a time with far fewer steps, and
-    // the walks are long (most symbols come from models of all 257).
+    // the walks are long (most symbols come from models of all 257). Every
+    // model's counts and group sums add up to its total, and code is below
+    // range, so the group walk stops within the groups and the last walk
+    // before the model's end; only that end is checked, once.
     for (uint32_t g = 0;; ++g) {
-        if (k >= n) return -1;
         uint32_t s = model->group_sums[g] * range;
         if (over < s) break;
         over -= s;
@@ -52,11 +54,11 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
         k += 4;
     }
     for (;; ++k) {
-        if (k >= n) return -1;
         uint32_t s = entries[k].count * range;
         if (over < s) break;
         over -= s;
     }
+    if (k >= n) return -1;
     const uint32_t count = entries[k].count;
     uint32_t new_range;
     if (total <= kHalvingTotal) [[likely]] {
