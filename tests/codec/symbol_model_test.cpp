@@ -154,3 +154,17 @@ TEST(SymbolModel, GroupSumsAndPositionsFollowTheCounts) {
     EXPECT_EQ(model.entry_count, 257u);
     expect_sums(-1);
 }
+
+// The coders divide by a model's total through a table of reciprocals; the
+// quotient must be exact for every total and every dividend they form (below
+// total * 65536). The error grows with the dividend and the total, so the
+// last dividends below each multiple near the bound are where it would show.
+TEST(SymbolModel, DivisionByTheTotalIsExact) {
+    for (uint32_t total = 1; total <= kHalvingTotal; ++total) {
+        const uint32_t bound = total * 65536;
+        for (uint32_t x : {0u, 1u, total - 1, total, bound - total - 1, bound - total, bound - 2, bound - 1}) {
+            if (x >= bound) continue;
+            ASSERT_EQ(DivideByTotal(x, total), x / total) << x << " / " << total;
+        }
+    }
+}
