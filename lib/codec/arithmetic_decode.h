@@ -105,5 +105,9 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
 __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model) {
     int32_t k = DecodeIndex(regs, model);
     if (k < 0) return kNoSymbol;
-    return model->entries[model->IncrementSymbol<false>(static_cast<uint32_t>(k))].symbol;
+    // Read before the increment moves the entry: the next byte's context
+    // waits for the symbol, not for the move.
+    const int32_t symbol = model->entries[k].symbol;
+    model->IncrementSymbol<false>(static_cast<uint32_t>(k));
+    return symbol;
 }
