@@ -102,7 +102,8 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     return static_cast<int32_t>(k);
 }
 
-__attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs, SymbolModel* model) {
+__attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeSymbol(ArithmeticRegisters& regs,
+                                                                               SymbolModel* model) {
     int32_t k = DecodeIndex(regs, model);
     if (k < 0) return kNoSymbol;
     // Read before the increment moves the entry: the next byte's context
