@@ -34,24 +34,18 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     const SymbolEntry* entries = model->entries;
     uint32_t n = model->entry_count;
     uint32_t k = 0;
-    // A group of sixteen, then four entries a step while the target lies
-    // past them: the same entry as one at a time with far fewer steps, and
-    // the walks are long (most symbols come from models of all 257). Every
-    // model's counts and group sums add up to its total, and code is below
-    // range, so the group walk stops within the groups and the last walk
-    // before the model's end; only that end is checked, once.
+    // A group of sixteen at a time while the target lies past it, then one
+    // entry at a time: one loop inside the group, so one exit that depends
+    // on the symbol, where a walk of four at a time and then of one had
+    // two, and a mispredicted exit costs more than the steps (the walks are
+    // long: most symbols come from models of all 257). Every model's counts
+    // and group sums add up to its total, and code is below range, so both
+    // walks stop before the model's end; that end is checked once, after.
     for (uint32_t g = 0;; ++g) {
         uint32_t s = model->group_sums[g] * range;
         if (over < s) break;
         over -= s;
         k += 1u << kGroupShift;
-    }
-    while (k + 4 <= n) {
-        uint32_t s =
-            (uint32_t(entries[k].count) + entries[k + 1].count + entries[k + 2].count + entries[k + 3].count) * range;
-        if (over < s) break;
-        over -= s;
-        k += 4;
     }
     for (;; ++k) {
         uint32_t s = entries[k].count * range;
