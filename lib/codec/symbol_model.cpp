@@ -65,19 +65,25 @@ void ContextTreeBlock::Reset() {
     models_used = 0;
     pool = models;
     root.InitialiseModel();
+    std::memset(root_children, 0xFF, sizeof root_children);
     for (uint32_t i = 0; i < kPoolModels; ++i) pool_index[i] = &models[i];
 }
 
 void ContextTreeBlock::AddChild(SymbolModel* q, uint32_t depth, uint32_t recent) {
     SymbolModel* node = &root;
+    int16_t* row = root_children;
     for (uint32_t level = 0; level <= depth; ++level) {
-        SubContext& sub = node->sub_contexts[RecentByte(recent, level) >> kLevelShift[level]];
+        const uint32_t slot = RecentByte(recent, level) >> kLevelShift[level];
+        SubContext& sub = node->sub_contexts[slot];
         if (sub.child >= 0) {
             node = models + sub.child;
+            row = children[sub.child];
             continue;
         }
         uint32_t n = models_used++;
         sub.child = static_cast<int16_t>(n);
+        row[slot] = static_cast<int16_t>(n);
+        std::memset(children[n], 0xFF, sizeof children[n]);
         SymbolModel* child = models + n;
         uint32_t count = 0, sum = 0;
         for (uint32_t i = 0; i < q->entry_count; ++i) {
