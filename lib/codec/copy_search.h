@@ -30,12 +30,18 @@ struct CopySearch {
     // hash, and how often its first byte had appeared before it.
     uint32_t previous[kHistorySize];
     uint32_t rank_base[kHistorySize];
+    // Per byte value: the times (plus 1) of its latest 256 appearances, at
+    // their count modulo 256. The oldest appearance a distance can still
+    // name bounds the walk in time, one comparison per step.
+    uint32_t appearance_times[256][256];
 
     void Reset();
     // After `history` took byte d; `recent` is its four latest bytes.
     void Append(uint32_t d, uint32_t recent) {
         uint32_t t = total++;
-        rank_base[t & kHistoryMask] = occurrences[d]++;
+        const uint32_t rank = occurrences[d]++;
+        rank_base[t & kHistoryMask] = rank;
+        appearance_times[d][rank & 0xFF] = t + 1;
         // The string of three bytes that ended with d starts two bytes back.
         if (t >= 2) {
             uint32_t start = t - 2;
