@@ -7,14 +7,16 @@
 
 // pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
 // which a later carry may still turn into a 1 followed by zeros.
-__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(ArithmeticState& state,
+                                                                               SymbolModel* model, uint32_t index,
                                                                                uint32_t before) {
     const uint32_t total = model->total;
     before &= 0xFFFF;
-    uint32_t range = range_;
-    uint32_t low = low_ + (before * range + total - 1) / total;
+    uint32_t range = state.range;
+    uint32_t low = state.low + (before * range + total - 1) / total;
     range = model->entries[index].count * range / total;
-    uint32_t high = high_;
+    uint32_t high = state.high;
+    int32_t pending_ = state.pending;
     if (low & 0x10000) {
         ++high;
         if (high & 0x10000) {
@@ -58,13 +60,31 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(S
             pending_ = static_cast<int32_t>(last);
         }
     }
-    low_ = low;
-    range_ = range;
-    high_ = high;
+    state.low = low;
+    state.range = range;
+    state.high = high;
+    state.pending = pending_;
     model->IncrementSymbol(index);
 }
 
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
+                                                                               uint32_t before) {
+    ArithmeticState state{low_, range_, high_, pending_};
+    EncodeModelStep(state, model, index, before);
+    low_ = state.low;
+    range_ = state.range;
+    high_ = state.high;
+    pending_ = state.pending;
+}
+
 // The symbol must be present in the model.
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelSymbol(ArithmeticState& state,
+                                                                                 SymbolModel* model, int32_t symbol) {
+    uint32_t before;
+    int32_t index = model->FindSymbol(symbol, &before);
+    if (index >= 0) EncodeModelStep(state, model, static_cast<uint32_t>(index), before);
+}
+
 inline void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
     uint32_t before;
     int32_t index = model->FindSymbol(symbol, &before);

@@ -71,6 +71,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
     SymbolModel* copy_lengths = context_tree_.auxiliary[kCopyLengths];
     SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
     CopySearch* search = (flags_ & ContextTreeCopies) ? copy_search_ : nullptr;
+    ArithmeticState state{low_, range_, high_, pending_};
     uint32_t i = 0;
     while (i < count) {
         uint32_t recent = history.Recent();
@@ -116,10 +117,10 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         }
 
         if (command_length > 0) {
-            EncodeModelSymbol(q, kEscapeSymbol);
-            if (q != root) EncodeModelSymbol(root, kEscapeSymbol);
-            EncodeModelSymbol(distances, static_cast<int32_t>(command_distance));
-            EncodeModelSymbol(command_distance != 0 ? copy_lengths : repeat_lengths,
+            EncodeModelSymbol(state, q, kEscapeSymbol);
+            if (q != root) EncodeModelSymbol(state, root, kEscapeSymbol);
+            EncodeModelSymbol(state, distances, static_cast<int32_t>(command_distance));
+            EncodeModelSymbol(state, command_distance != 0 ? copy_lengths : repeat_lengths,
                               static_cast<int32_t>(command_length));
             for (uint32_t j = 0; j < command_length; ++j) {
                 history.AppendByte(ahead[j]);
@@ -133,19 +134,23 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             uint32_t before;
             int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);
             if (k >= 0) {
-                EncodeModelStep(q, static_cast<uint32_t>(k), before);
+                EncodeModelStep(state, q, static_cast<uint32_t>(k), before);
             } else {
-                EncodeModelSymbol(q, kEscapeSymbol);
-                EncodeModelSymbol(root, static_cast<int32_t>(d));
+                EncodeModelSymbol(state, q, kEscapeSymbol);
+                EncodeModelSymbol(state, root, static_cast<int32_t>(d));
                 q->AddSymbol(static_cast<int32_t>(d));
             }
             tree->Grow(q, depth, d, (recent << 8) | d);
             command_length = 1;
         }
-        if (write_failed_) return i;
+        if (write_failed_) break;
         i += command_length;
     }
-    return count;
+    low_ = state.low;
+    range_ = state.range;
+    high_ = state.high;
+    pending_ = state.pending;
+    return write_failed_ ? i : count;
 }
 
 int32_t TOLMAEncodeContext::WriteEndCode() {
