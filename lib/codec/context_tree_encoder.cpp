@@ -41,14 +41,13 @@ ResultCode TOLMAEncodeContext::PrepareContextTreeEncoding(uint32_t flags) {
 
 // What coding `length` bytes as literals would cost, counted only up to
 // `limit` since the caller merely compares the two.
-uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const {
+uint32_t TOLMAEncodeContext::LiteralCost(const SymbolModel* first, uint32_t recent, const uint8_t* bytes,
+                                         uint32_t length, uint32_t limit) const {
     ContextTreeBlock* tree = context_tree_.tree;
     const SymbolModel* root = &tree->root;
-    uint32_t recent = context_tree_.history.Recent();
+    const SymbolModel* m = first;
     uint32_t cost = 0;
-    for (uint32_t i = 0; i < length && cost < limit; ++i) {
-        uint32_t depth;
-        const SymbolModel* m = tree->Descend(recent, &depth);
+    for (uint32_t i = 0; i < length && cost < limit;) {
         const int32_t symbol = bytes[i];
         const int32_t k = m->FindSymbol(symbol);
         if (k >= 0) {
@@ -57,6 +56,11 @@ uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, 
             cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(symbol);
         }
         recent = (recent << 8) | bytes[i];
+        // No model is looked up for a byte that is not weighed.
+        if (++i < length && cost < limit) {
+            uint32_t depth;
+            m = tree->Descend(recent, &depth);
+        }
     }
     return cost;
 }
@@ -113,7 +117,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
                     command_distance = 0;
                 }
             }
-            if (LiteralCost(ahead, command_length, best) < best) command_length = 0;
+            if (LiteralCost(q, recent, ahead, command_length, best) < best) command_length = 0;
         }
 
         if (command_length > 0) {

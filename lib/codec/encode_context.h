@@ -129,7 +129,10 @@ private:
     void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);
     void EncodeModelStep(ArithmeticState& state, SymbolModel* model, uint32_t index, uint32_t before);
     void EncodeModelSymbol(ArithmeticState& state, SymbolModel* model, int32_t symbol);
-    uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
+    // `first` is the model of the first byte and `recent` the four bytes
+    // before it, which the caller has at hand already.
+    uint32_t LiteralCost(const SymbolModel* first, uint32_t recent, const uint8_t* bytes, uint32_t length,
+                         uint32_t limit) const;
     void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
     int32_t FlushBuffer();
 
