@@ -17,17 +17,17 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
     range = model->entries[index].count * range / total;
     uint32_t high = state.high;
     int32_t pending_ = state.pending;
-    if (low & 0x10000) {
-        ++high;
-        if (high & 0x10000) {
-            WriteBits(0x80000000u, 1);
-            --pending_;
-            WriteRepeatedBits(0, pending_);
-            if (pending_ > 0) pending_ = 0;
-            if (pending_ < -1) pending_ = -1;
-        }
+    // A carry out of low goes into high: added rather than branched on,
+    // since whether it comes is as good as random (low stays below 0x20000).
+    high += low >> 16;
+    low &= 0xFFFF;
+    if (high & 0x10000) {
+        WriteBits(0x80000000u, 1);
+        --pending_;
+        WriteRepeatedBits(0, pending_);
+        if (pending_ > 0) pending_ = 0;
+        if (pending_ < -1) pending_ = -1;
         high &= 0xFFFF;
-        low &= 0xFFFF;
     }
     if (range != 0 && range < 0x8000) {
         // All the doublings at once: the bits that leave the top of high are
