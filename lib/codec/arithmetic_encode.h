@@ -49,14 +49,24 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
             const uint32_t first = 31 - static_cast<uint32_t>(__builtin_clz(zeros));
             const uint32_t last = static_cast<uint32_t>(__builtin_ctz(zeros));
             const int32_t held = pending_ + static_cast<int32_t>(shift - 1 - first);
-            if (held >= 0 && held < 32) {
-                // The held 0 and its ones in one write.
-                WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
-            } else if (held >= 0) {
-                WriteZeroBit();
-                WriteRepeatedBits(1, held);
+            // The held 0 with its ones, then the run's own bits, in one
+            // write where they fit in a word: the branches on each part
+            // would go either way.
+            const uint32_t own = held >= 0 ? static_cast<uint32_t>(held) + 1 : 0;
+            const uint32_t released = first - last;
+            if (own + released <= 32) {
+                const uint32_t ones = held >= 0 ? ((1u << (own - 1)) - 1) << (32 - own) : 0;
+                const uint32_t run = own < 32 ? (out << (31 - first)) >> own : 0;
+                if (own + released > 0) WriteFewBits(ones | run, own + released);
+            } else {
+                if (held >= 0 && held < 32) {
+                    WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
+                } else if (held >= 0) {
+                    WriteZeroBit();
+                    WriteRepeatedBits(1, held);
+                }
+                if (first > last) WriteFewBits(out << (31 - first), first - last);
             }
-            if (first > last) WriteFewBits(out << (31 - first), first - last);
             pending_ = static_cast<int32_t>(last);
         }
     }
