@@ -30,12 +30,15 @@ uint32_t MatchLength(const uint8_t* past, uint32_t from, const uint8_t* ahead, u
     uint32_t length = 0;
     if (from + limit <= kHistorySize) {
         const uint8_t* p = past + from;
-        while (length + 4 <= limit) {
-            uint32_t a, b;
-            std::memcpy(&a, ahead + length, 4);
-            std::memcpy(&b, p + length, 4);
-            if (a != b) return length + static_cast<uint32_t>(__builtin_ctz(a ^ b)) / 8;
-            length += 4;
+        // Words as wide as the processor's; little-endian, so the lowest
+        // differing bit is in the first differing byte.
+        using Word = uintptr_t;
+        while (length + sizeof(Word) <= limit) {
+            Word a, b;
+            std::memcpy(&a, ahead + length, sizeof a);
+            std::memcpy(&b, p + length, sizeof b);
+            if (a != b) return length + static_cast<uint32_t>(__builtin_ctzll(a ^ b)) / 8;
+            length += sizeof(Word);
         }
         while (length < limit && ahead[length] == p[length]) ++length;
         return length;
