@@ -92,14 +92,15 @@ struct SymbolModel {
         *before = SumBefore(static_cast<uint32_t>(found));
         return found;
     }
-    // The counts of the entries before `index`. Every count is at least 1
-    // and their sum at most kHalvingTotal, so 16-bit lanes cannot overflow.
+    // The counts of the entries before `index`. Their sum stays within the
+    // total, at most kHalvingTotal, so 16-bit lanes cannot overflow.
     uint32_t SumBefore(uint32_t index) const {
         const uint32_t first = index & ~((1u << kGroupShift) - 1);
 #if defined(__SSE2__)
-        // Loops of as many steps as the index ends at a different step each
-        // time, and mispredicted exits cost more than summing masked lanes.
-        // Only groups 0..15 can lie wholly before an index.
+        // The loops below stop after a number of steps that differs from
+        // call to call, and their mispredicted exits cost more than summing
+        // every lane under a mask. Only groups 0..15 can lie wholly before
+        // an index.
         const __m128i groups = _mm_set1_epi16(static_cast<int16_t>(index >> kGroupShift));
         const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums));
         const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums + 8));
