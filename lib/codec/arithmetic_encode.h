@@ -7,25 +7,27 @@
 
 // pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
 // which a later carry may still turn into a 1 followed by zeros.
-__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(ArithmeticState& state,
+                                                                               SymbolModel* model, uint32_t index,
                                                                                uint32_t before) {
     const uint32_t total = model->total;
     before &= 0xFFFF;
-    uint32_t range = range_;
-    uint32_t low = low_ + (before * range + total - 1) / total;
+    uint32_t range = state.range;
+    uint32_t low = state.low + (before * range + total - 1) / total;
     range = model->entries[index].count * range / total;
-    uint32_t high = high_;
-    if (low & 0x10000) {
-        ++high;
-        if (high & 0x10000) {
-            WriteBits(0x80000000u, 1);
-            --pending_;
-            WriteRepeatedBits(0, pending_);
-            if (pending_ > 0) pending_ = 0;
-            if (pending_ < -1) pending_ = -1;
-        }
+    uint32_t high = state.high;
+    int32_t pending_ = state.pending;
+    // A carry out of low goes into high: added rather than branched on,
+    // since whether it comes is as good as random (low stays below 0x20000).
+    high += low >> 16;
+    low &= 0xFFFF;
+    if (high & 0x10000) {
+        WriteBits(0x80000000u, 1);
+        --pending_;
+        WriteRepeatedBits(0, pending_);
+        if (pending_ > 0) pending_ = 0;
+        if (pending_ < -1) pending_ = -1;
         high &= 0xFFFF;
-        low &= 0xFFFF;
     }
     if (range != 0 && range < 0x8000) {
         // All the doublings at once: the bits that leave the top of high are
@@ -47,24 +49,52 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(S
             const uint32_t first = 31 - static_cast<uint32_t>(__builtin_clz(zeros));
             const uint32_t last = static_cast<uint32_t>(__builtin_ctz(zeros));
             const int32_t held = pending_ + static_cast<int32_t>(shift - 1 - first);
-            if (held >= 0 && held < 32) {
-                // The held 0 and its ones in one write.
-                WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
-            } else if (held >= 0) {
-                WriteZeroBit();
-                WriteRepeatedBits(1, held);
+            // The held 0 with its ones, then the run's own bits, in one
+            // write where they fit in a word: the branches on each part
+            // would go either way.
+            const uint32_t own = held >= 0 ? static_cast<uint32_t>(held) + 1 : 0;
+            const uint32_t released = first - last;
+            if (own + released <= 32) {
+                const uint32_t ones = held >= 0 ? ((1u << (own - 1)) - 1) << (32 - own) : 0;
+                const uint32_t run = own < 32 ? (out << (31 - first)) >> own : 0;
+                if (own + released > 0) WriteFewBits(ones | run, own + released);
+            } else {
+                if (held >= 0 && held < 32) {
+                    WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
+                } else if (held >= 0) {
+                    WriteZeroBit();
+                    WriteRepeatedBits(1, held);
+                }
+                if (first > last) WriteFewBits(out << (31 - first), first - last);
             }
-            if (first > last) WriteFewBits(out << (31 - first), first - last);
             pending_ = static_cast<int32_t>(last);
         }
     }
-    low_ = low;
-    range_ = range;
-    high_ = high;
+    state.low = low;
+    state.range = range;
+    state.high = high;
+    state.pending = pending_;
     model->IncrementSymbol(index);
 }
 
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
+                                                                               uint32_t before) {
+    ArithmeticState state{low_, range_, high_, pending_};
+    EncodeModelStep(state, model, index, before);
+    low_ = state.low;
+    range_ = state.range;
+    high_ = state.high;
+    pending_ = state.pending;
+}
+
 // The symbol must be present in the model.
+__attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelSymbol(ArithmeticState& state,
+                                                                                 SymbolModel* model, int32_t symbol) {
+    uint32_t before;
+    int32_t index = model->FindSymbol(symbol, &before);
+    if (index >= 0) EncodeModelStep(state, model, static_cast<uint32_t>(index), before);
+}
+
 inline void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
     uint32_t before;
     int32_t index = model->FindSymbol(symbol, &before);

@@ -41,14 +41,13 @@ ResultCode TOLMAEncodeContext::PrepareContextTreeEncoding(uint32_t flags) {
 
 // What coding `length` bytes as literals would cost, counted only up to
 // `limit` since the caller merely compares the two.
-uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const {
+uint32_t TOLMAEncodeContext::LiteralCost(const SymbolModel* first, uint32_t recent, const uint8_t* bytes,
+                                         uint32_t length, uint32_t limit) const {
     ContextTreeBlock* tree = context_tree_.tree;
     const SymbolModel* root = &tree->root;
-    uint32_t recent = context_tree_.history.Recent();
+    const SymbolModel* m = first;
     uint32_t cost = 0;
-    for (uint32_t i = 0; i < length && cost < limit; ++i) {
-        uint32_t depth;
-        const SymbolModel* m = tree->Descend(recent, &depth);
+    for (uint32_t i = 0; i < length && cost < limit;) {
         const int32_t symbol = bytes[i];
         const int32_t k = m->FindSymbol(symbol);
         if (k >= 0) {
@@ -57,6 +56,11 @@ uint32_t TOLMAEncodeContext::LiteralCost(const uint8_t* bytes, uint32_t length, 
             cost += m->EstimateCodeBits(kEscapeSymbol) + root->EstimateCodeBits(symbol);
         }
         recent = (recent << 8) | bytes[i];
+        // No model is looked up for a byte that is not weighed.
+        if (++i < length && cost < limit) {
+            uint32_t depth;
+            m = tree->Descend(recent, &depth);
+        }
     }
     return cost;
 }
@@ -71,6 +75,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
     SymbolModel* copy_lengths = context_tree_.auxiliary[kCopyLengths];
     SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
     CopySearch* search = (flags_ & ContextTreeCopies) ? copy_search_ : nullptr;
+    ArithmeticState state{low_, range_, high_, pending_};
     uint32_t i = 0;
     while (i < count) {
         uint32_t recent = history.Recent();
@@ -81,6 +86,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         uint32_t longest = left < kMaximumCommand ? left : kMaximumCommand;
         const uint8_t* ahead = src + i;
 
+        if (search != nullptr && left >= 3) search->Prefetch(history.bytes, ahead);
         uint32_t repeat_length = 0;
         if (flags_ & ContextTreeRepeats) {
             while (repeat_length < longest && ahead[repeat_length] == f) ++repeat_length;
@@ -111,14 +117,14 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
                     command_distance = 0;
                 }
             }
-            if (LiteralCost(ahead, command_length, best) < best) command_length = 0;
+            if (LiteralCost(q, recent, ahead, command_length, best) < best) command_length = 0;
         }
 
         if (command_length > 0) {
-            EncodeModelSymbol(q, kEscapeSymbol);
-            if (q != root) EncodeModelSymbol(root, kEscapeSymbol);
-            EncodeModelSymbol(distances, static_cast<int32_t>(command_distance));
-            EncodeModelSymbol(command_distance != 0 ? copy_lengths : repeat_lengths,
+            EncodeModelSymbol(state, q, kEscapeSymbol);
+            if (q != root) EncodeModelSymbol(state, root, kEscapeSymbol);
+            EncodeModelSymbol(state, distances, static_cast<int32_t>(command_distance));
+            EncodeModelSymbol(state, command_distance != 0 ? copy_lengths : repeat_lengths,
                               static_cast<int32_t>(command_length));
             for (uint32_t j = 0; j < command_length; ++j) {
                 history.AppendByte(ahead[j]);
@@ -132,19 +138,23 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
             uint32_t before;
             int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);
             if (k >= 0) {
-                EncodeModelStep(q, static_cast<uint32_t>(k), before);
+                EncodeModelStep(state, q, static_cast<uint32_t>(k), before);
             } else {
-                EncodeModelSymbol(q, kEscapeSymbol);
-                EncodeModelSymbol(root, static_cast<int32_t>(d));
+                EncodeModelSymbol(state, q, kEscapeSymbol);
+                EncodeModelSymbol(state, root, static_cast<int32_t>(d));
                 q->AddSymbol(static_cast<int32_t>(d));
             }
             tree->Grow(q, depth, d, (recent << 8) | d);
             command_length = 1;
         }
-        if (write_failed_) return i;
+        if (write_failed_) break;
         i += command_length;
     }
-    return count;
+    low_ = state.low;
+    range_ = state.range;
+    high_ = state.high;
+    pending_ = state.pending;
+    return write_failed_ ? i : count;
 }
 
 int32_t TOLMAEncodeContext::WriteEndCode() {

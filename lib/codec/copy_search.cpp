@@ -14,6 +14,11 @@ void CopySearch::Rebase() {
     auto move = [&](uint32_t& link) { link = link != 0 && total - (link - 1) <= kHistorySize ? link - shift : 0; };
     for (uint32_t& link : head) move(link);
     for (uint32_t& link : previous) move(link);
+    // Only the appearances written since the reset.
+    for (uint32_t d = 0; d < 256; ++d) {
+        const uint32_t n = occurrences[d];
+        for (uint32_t k = n > 256 ? n - 256 : 0; k < n; ++k) move(appearance_times[d][k & 0xFF]);
+    }
     total -= shift;
 }
 
@@ -25,12 +30,15 @@ uint32_t MatchLength(const uint8_t* past, uint32_t from, const uint8_t* ahead, u
     uint32_t length = 0;
     if (from + limit <= kHistorySize) {
         const uint8_t* p = past + from;
-        while (length + 4 <= limit) {
-            uint32_t a, b;
-            std::memcpy(&a, ahead + length, 4);
-            std::memcpy(&b, p + length, 4);
-            if (a != b) return length + static_cast<uint32_t>(__builtin_ctz(a ^ b)) / 8;
-            length += 4;
+        // Words as wide as the processor's; little-endian, so the lowest
+        // differing bit is in the first differing byte.
+        using Word = uintptr_t;
+        while (length + sizeof(Word) <= limit) {
+            Word a, b;
+            std::memcpy(&a, ahead + length, sizeof a);
+            std::memcpy(&b, p + length, sizeof b);
+            if (a != b) return length + static_cast<uint32_t>(__builtin_ctzll(a ^ b)) / 8;
+            length += sizeof(Word);
         }
         while (length < limit && ahead[length] == p[length]) ++length;
         return length;
@@ -48,29 +56,36 @@ uint32_t CopySearch::Find(const ContextTreeHistory& history, const uint8_t* ahea
     const uint8_t* past = history.bytes;
     const uint32_t now = total;
     const uint32_t appearances = occurrences[f];
-    uint32_t best = 1, best_distance = 0;
-    for (uint32_t link = head[Hash((f << 16) | (uint32_t{ahead[0]} << 8) | ahead[1])]; link != 0;) {
+    // Links below `floor` are overwritten in the ring or lie more than
+    // kMaximumDistance appearances of f back; along a chain times only fall,
+    // so the first such link ends the walk.
+    uint32_t floor = now > kHistorySize ? now - kHistorySize + 1 : 1;
+    if (appearances >= kMaximumDistance) {
+        const uint32_t oldest = appearance_times[f][(appearances - kMaximumDistance) & 0xFF];
+        if (oldest > floor) floor = oldest;
+    }
+    uint32_t best = 1, best_time = 0;
+    for (uint32_t link = head[Hash((f << 16) | (uint32_t{ahead[0]} << 8) | ahead[1])]; link >= floor;) {
         const uint32_t t = link - 1;
-        // Overwritten since, and so is everything older.
-        if (now - t > kHistorySize) break;
         const uint32_t p = t & kHistoryMask;
         link = previous[p];
-        if (past[p] != f) continue;
-        // Along a chain the distance only grows.
-        const uint32_t r = appearances - rank_base[p];
-        if (r > kMaximumDistance) break;
         // Only bytes already in the history may be copied.
         const uint32_t bound = now - t - 1;
         const uint32_t limit = bound < longest ? bound : longest;
-        // Only a longer match can win, so its last byte is tried first.
-        if (limit <= best || ahead[best] != past[(p + 1 + best) & kHistoryMask]) continue;
+        // One branch for the three ways a string cannot win: another first
+        // byte (the hash collided), too near now, or its byte at `best`
+        // differs so that it cannot be longer.
+        if ((past[p] != f) | (limit <= best) | (ahead[best] != past[(p + 1 + best) & kHistoryMask])) continue;
         const uint32_t length = MatchLength(past, p + 1, ahead, limit);
         if (length > best) {
             best = length;
-            best_distance = r;
+            best_time = t + 1;
             if (best == longest) break;
         }
     }
-    *distance = best_distance;
-    return best_distance != 0 ? best : 0;
+    if (best_time == 0) return 0;
+    // Along a chain the distance only grows, so the nearest of the longest
+    // is the first found.
+    *distance = appearances - rank_base[(best_time - 1) & kHistoryMask];
+    return best;
 }

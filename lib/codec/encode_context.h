@@ -116,9 +116,23 @@ private:
         }
     }
     void StartArithmeticEncoding();
+    // The arithmetic coder's registers, which a hot loop holds in locals:
+    // kept in the object, every store through a byte pointer would force
+    // them to be read again.
+    struct ArithmeticState {
+        uint32_t low;
+        uint32_t range;
+        uint32_t high;
+        int32_t pending;
+    };
     // EncodeModelIndex with the sum of the counts before the entry known.
     void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);
-    uint32_t LiteralCost(const uint8_t* bytes, uint32_t length, uint32_t limit) const;
+    void EncodeModelStep(ArithmeticState& state, SymbolModel* model, uint32_t index, uint32_t before);
+    void EncodeModelSymbol(ArithmeticState& state, SymbolModel* model, int32_t symbol);
+    // `first` is the model of the first byte and `recent` the four bytes
+    // before it, which the caller has at hand already.
+    uint32_t LiteralCost(const SymbolModel* first, uint32_t recent, const uint8_t* bytes, uint32_t length,
+                         uint32_t limit) const;
     void EncodeHuffmanSymbol(HuffmanTree* tree, uint32_t symbol);
     int32_t FlushBuffer();
 

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 constexpr uint32_t kModelEntries = 257;
 constexpr uint32_t kSubContexts = 128;
 constexpr uint32_t kHalvingTotal = 8192;
@@ -98,13 +102,47 @@ struct SymbolModel {
     int32_t FindSymbol(int32_t symbol, uint32_t* before) const {
         const int32_t found = FindSymbol(symbol);
         if (found < 0) return -1;
-        const uint32_t index = static_cast<uint32_t>(found);
+        *before = SumBefore(static_cast<uint32_t>(found));
+        return found;
+    }
+    // The counts of the entries before `index`. Their sum stays within the
+    // total, at most kHalvingTotal, so 16-bit lanes cannot overflow.
+    uint32_t SumBefore(uint32_t index) const {
         const uint32_t first = index & ~((1u << kGroupShift) - 1);
+#if defined(__SSE2__)
+        // The loops below stop after a number of steps that differs from
+        // call to call, and their mispredicted exits cost more than summing
+        // every lane under a mask. Only groups 0..15 can lie wholly before
+        // an index.
+        const __m128i groups = _mm_set1_epi16(static_cast<int16_t>(index >> kGroupShift));
+        const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums));
+        const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums + 8));
+        __m128i sum = _mm_add_epi16(_mm_and_si128(g0, _mm_cmpgt_epi16(groups, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
+                                    _mm_and_si128(g1, _mm_cmpgt_epi16(groups, _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15))));
+        sum = _mm_madd_epi16(sum, _mm_set1_epi16(1));
+        // Sixteen entries from `base` stay inside the array; of them the
+        // lanes from `first` up to the index count.
+        const uint32_t base = first < kModelEntries - 16 ? first : kModelEntries - 16;
+        const __m128i low = _mm_set1_epi32(static_cast<int32_t>(first - base) - 1);
+        const __m128i high = _mm_set1_epi32(static_cast<int32_t>(index - base));
+        const __m128i count_mask = _mm_set1_epi32(0xFFFF);
+#pragma GCC unroll 4
+        for (uint32_t quarter = 0; quarter < 4; ++quarter) {
+            const __m128i lane = _mm_setr_epi32(static_cast<int32_t>(4 * quarter), static_cast<int32_t>(4 * quarter + 1),
+                                                static_cast<int32_t>(4 * quarter + 2), static_cast<int32_t>(4 * quarter + 3));
+            const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + base + 4 * quarter));
+            const __m128i in = _mm_and_si128(_mm_cmpgt_epi32(lane, low), _mm_cmpgt_epi32(high, lane));
+            sum = _mm_add_epi32(sum, _mm_and_si128(_mm_and_si128(e, count_mask), in));
+        }
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+#else
         uint32_t sum = 0;
         for (uint32_t g = 0; g < index >> kGroupShift; ++g) sum += group_sums[g];
         for (uint32_t i = first; i < index; ++i) sum += entries[i].count;
-        *before = sum;
-        return found;
+        return sum;
+#endif
     }
     uint32_t EstimateCodeBits(int32_t symbol) const {
         const int32_t index = FindSymbol(symbol);
