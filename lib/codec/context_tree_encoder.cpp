@@ -76,12 +76,14 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
     SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
     CopySearch* search = (flags_ & ContextTreeCopies) ? copy_search_ : nullptr;
     ArithmeticState state{low_, range_, high_, pending_};
+    // The four latest bytes, carried here: read back from the ring right
+    // after a byte store, they would wait for the store every byte.
+    uint32_t recent = history.Recent();
     uint32_t i = 0;
     while (i < count) {
-        uint32_t recent = history.Recent();
         uint32_t depth;
         SymbolModel* q = tree->Descend(recent, &depth);
-        uint32_t f = history.LastByte();
+        const uint32_t f = recent & 0xFF;
         uint32_t left = count - i;
         uint32_t longest = left < kMaximumCommand ? left : kMaximumCommand;
         const uint8_t* ahead = src + i;
@@ -134,7 +136,8 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         } else {
             uint32_t d = ahead[0];
             history.AppendByte(d);
-            if (search != nullptr) search->Append(d, (recent << 8) | d);
+            recent = (recent << 8) | d;
+            if (search != nullptr) search->Append(d, recent);
             uint32_t before;
             int32_t k = q->FindSymbol(static_cast<int32_t>(d), &before);
             if (k >= 0) {
@@ -144,7 +147,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
                 EncodeModelSymbol(state, root, static_cast<int32_t>(d));
                 q->AddSymbol(static_cast<int32_t>(d));
             }
-            tree->Grow(q, depth, d, (recent << 8) | d);
+            tree->Grow(q, depth, d, recent);
             command_length = 1;
         }
         if (write_failed_) break;
