@@ -13,7 +13,6 @@ void CopySearch::Rebase() {
     const uint32_t shift = total - 2 * kHistorySize;
     auto move = [&](uint32_t& link) { link = link != 0 && total - (link - 1) <= kHistorySize ? link - shift : 0; };
     for (uint32_t& link : head) move(link);
-    for (uint32_t& link : previous) move(link);
     // Only the appearances written since the reset.
     for (uint32_t d = 0; d < 256; ++d) {
         const uint32_t n = occurrences[d];
@@ -68,7 +67,8 @@ uint32_t CopySearch::Find(const ContextTreeHistory& history, const uint8_t* ahea
     for (uint32_t link = head[Hash((f << 16) | (uint32_t{ahead[0]} << 8) | ahead[1])]; link >= floor;) {
         const uint32_t t = link - 1;
         const uint32_t p = t & kHistoryMask;
-        link = previous[p];
+        const uint32_t gap = back[p];
+        link = gap != 0 ? link - gap : 0;
         // Only bytes already in the history may be copied.
         const uint32_t bound = now - t - 1;
         const uint32_t limit = bound < longest ? bound : longest;

@@ -37,9 +37,12 @@ struct CopySearch {
     // Per hash of three bytes: the time of the latest string that starts
     // with them.
     uint32_t head[kHashSize];
-    // Per history position: the time of the previous string with the same
-    // hash, and how often its first byte had appeared before it.
-    uint32_t previous[kHistorySize];
+    // Per history position: how many bytes back the previous string with
+    // the same hash starts (0: none still in the history), and how often its
+    // first byte had appeared before it. Distances rather than times: half
+    // the bytes for the chain a walk reads link by link, each a load the
+    // next waits for, and nothing to move when times are moved down.
+    uint16_t back[kHistorySize];
     uint32_t rank_base[kHistorySize];
     // Per byte value: the times (plus 1) of its latest 256 appearances, at
     // their count modulo 256. The oldest appearance a distance can still
@@ -57,7 +60,8 @@ struct CopySearch {
         if (t >= 2) {
             uint32_t start = t - 2;
             uint32_t& h = head[Hash(recent & 0xFFFFFF)];
-            previous[start & kHistoryMask] = h;
+            const uint32_t gap = start + 1 - h;
+            back[start & kHistoryMask] = static_cast<uint16_t>(h != 0 && gap < kHistorySize ? gap : 0);
             h = start + 1;
         }
         if (total == kRebaseAt) Rebase();
@@ -76,7 +80,7 @@ struct CopySearch {
     void Prefetch(const uint8_t* past, const uint8_t* next) const {
         const uint32_t link = head[Hash((uint32_t{next[0]} << 16) | (uint32_t{next[1]} << 8) | next[2])];
         const uint32_t p = (link - 1) & kHistoryMask;
-        PrefetchLine(&previous[p]);
+        PrefetchLine(&back[p]);
         PrefetchLine(&past[p]);
     }
 
