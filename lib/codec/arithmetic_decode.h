@@ -54,14 +54,8 @@ __attribute__((always_inline)) inline int32_t TOLMADecodeContext::DecodeIndex(Ar
     }
     if (k >= n) return -1;
     const uint32_t count = entries[k].count;
-    uint32_t new_range;
-    if (total <= kHalvingTotal) [[likely]] {
-        new_range = DivideByTotal(range * count, total);
-        code = DivideByTotal(over, total);
-    } else {
-        new_range = range * count / total;
-        code = over / total;
-    }
+    uint32_t new_range = DivideByTotal(range * count, total);
+    code = DivideByTotal(over, total);
     if (new_range == 0) return -1;
 
     // The doublings that bring the range back to 16 bits, and as many code

@@ -17,14 +17,8 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
     // the range: both below total * 65536 (range stays within 16 bits), so
     // the reciprocal's exact quotients.
     const uint32_t count = model->entries[index].count;
-    uint32_t low = state.low;
-    if (total <= kHalvingTotal) [[likely]] {
-        low += DivideByTotal(before * range + total - 1, total);
-        range = DivideByTotal(count * range, total);
-    } else {
-        low += (before * range + total - 1) / total;
-        range = count * range / total;
-    }
+    uint32_t low = state.low + DivideByTotal(before * range + total - 1, total);
+    range = DivideByTotal(count * range, total);
     uint32_t high = state.high;
     int32_t pending_ = state.pending;
     // A carry out of low goes into high: added rather than branched on,

@@ -18,15 +18,17 @@ constexpr int32_t kEscapeSymbol = -1;
 // Not a symbol: what a failed decoding step gives.
 constexpr int32_t kNoSymbol = -2;
 
-// floor(x / total) for a model's total (at most kHalvingTotal: an added
-// symbol may leave it at the limit until the next increment halves it) and
-// x < total * 65536, which every product of a 16-bit range and counts within
-// the total keeps: a multiplication by ceil(2^42 / total) instead of a
+// floor(x / total) for a model's total and x < total * 65536, which every
+// product of a 16-bit range and counts within the total keeps: for totals up
+// to kHalvingTotal (an added symbol may leave one at the limit until the next
+// increment halves it) a multiplication by ceil(2^42 / total) instead of a
 // division. The error it adds to x / total stays below x / 2^42 < total /
 // 2^26 <= 1 / total, too little to reach the next integer.
 constexpr uint32_t kReciprocalShift = 42;
 extern const std::array<uint64_t, kHalvingTotal + 1> kTotalReciprocals;
 inline uint32_t DivideByTotal(uint32_t x, uint32_t total) {
+    if (total > kHalvingTotal) [[unlikely]]
+        return x / total;
     return static_cast<uint32_t>((x * kTotalReciprocals[total]) >> kReciprocalShift);
 }
 
@@ -117,8 +119,9 @@ struct SymbolModel {
         const __m128i groups = _mm_set1_epi16(static_cast<int16_t>(index >> kGroupShift));
         const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums));
         const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums + 8));
-        __m128i sum = _mm_add_epi16(_mm_and_si128(g0, _mm_cmpgt_epi16(groups, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
-                                    _mm_and_si128(g1, _mm_cmpgt_epi16(groups, _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15))));
+        __m128i sum =
+            _mm_add_epi16(_mm_and_si128(g0, _mm_cmpgt_epi16(groups, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
+                          _mm_and_si128(g1, _mm_cmpgt_epi16(groups, _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15))));
         sum = _mm_madd_epi16(sum, _mm_set1_epi16(1));
         // Sixteen entries from `base` stay inside the array; of them the
         // lanes from `first` up to the index count.
@@ -128,8 +131,9 @@ struct SymbolModel {
         const __m128i count_mask = _mm_set1_epi32(0xFFFF);
 #pragma GCC unroll 4
         for (uint32_t quarter = 0; quarter < 4; ++quarter) {
-            const __m128i lane = _mm_setr_epi32(static_cast<int32_t>(4 * quarter), static_cast<int32_t>(4 * quarter + 1),
-                                                static_cast<int32_t>(4 * quarter + 2), static_cast<int32_t>(4 * quarter + 3));
+            const __m128i lane =
+                _mm_setr_epi32(static_cast<int32_t>(4 * quarter), static_cast<int32_t>(4 * quarter + 1),
+                               static_cast<int32_t>(4 * quarter + 2), static_cast<int32_t>(4 * quarter + 3));
             const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + base + 4 * quarter));
             const __m128i in = _mm_and_si128(_mm_cmpgt_epi32(lane, low), _mm_cmpgt_epi32(high, lane));
             sum = _mm_add_epi32(sum, _mm_and_si128(_mm_and_si128(e, count_mask), in));
