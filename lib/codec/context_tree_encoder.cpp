@@ -88,7 +88,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         uint32_t longest = left < kMaximumCommand ? left : kMaximumCommand;
         const uint8_t* ahead = src + i;
 
-        if (search != nullptr && left >= 3) search->Prefetch(history.bytes, ahead);
+        if (search != nullptr && left >= 4) search->Prefetch(history.bytes, ahead);
         uint32_t repeat_length = 0;
         if (flags_ & ContextTreeRepeats) {
             while (repeat_length < longest && ahead[repeat_length] == f) ++repeat_length;

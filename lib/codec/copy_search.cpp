@@ -6,6 +6,7 @@ void CopySearch::Reset() {
     total = 0;
     std::memset(occurrences, 0, sizeof occurrences);
     std::memset(head, 0, sizeof head);
+    std::memset(head4, 0, sizeof head4);
 }
 
 void CopySearch::Rebase() {
@@ -13,6 +14,7 @@ void CopySearch::Rebase() {
     const uint32_t shift = total - 2 * kHistorySize;
     auto move = [&](uint32_t& link) { link = link != 0 && total - (link - 1) <= kHistorySize ? link - shift : 0; };
     for (uint32_t& link : head) move(link);
+    for (uint32_t& link : head4) move(link);
     // Only the appearances written since the reset.
     for (uint32_t d = 0; d < 256; ++d) {
         const uint32_t n = occurrences[d];
@@ -64,10 +66,16 @@ uint32_t CopySearch::Find(const ContextTreeHistory& history, const uint8_t* ahea
         if (oldest > floor) floor = oldest;
     }
     uint32_t best = 1, best_time = 0;
+    // The chain of three bytes until a copy is found, then that of four
+    // from its head: the strings on it nearer than the copy found share
+    // fewer than four bytes with the source (the first walk would have
+    // taken them), so they fail again as before and the result is that of
+    // one walk.
+    const uint16_t* links = back;
     for (uint32_t link = head[Hash((f << 16) | (uint32_t{ahead[0]} << 8) | ahead[1])]; link >= floor;) {
         const uint32_t t = link - 1;
         const uint32_t p = t & kHistoryMask;
-        const uint32_t gap = back[p];
+        const uint32_t gap = links[p];
         link = gap != 0 ? link - gap : 0;
         // Only bytes already in the history may be copied.
         const uint32_t bound = now - t - 1;
@@ -81,6 +89,10 @@ uint32_t CopySearch::Find(const ContextTreeHistory& history, const uint8_t* ahea
             best = length;
             best_time = t + 1;
             if (best == longest) break;
+            if (links == back) {
+                links = back4;
+                link = head4[Hash4((f << 24) | (uint32_t{ahead[0]} << 16) | (uint32_t{ahead[1]} << 8) | ahead[2])];
+            }
         }
     }
     if (best_time == 0) return 0;

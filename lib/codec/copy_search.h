@@ -4,8 +4,10 @@
 // equal length). Walking those occurrences costs up to 255 probes per byte;
 // here chains of positions with equal three-byte strings lead straight to the
 // candidates that can give a copy worth coding (two bytes or more: f and the
-// next two source bytes must match), nearest first, and an occurrence count
-// per position turns a position back into the distance the command needs.
+// next two source bytes must match), nearest first, and, once one is found,
+// chains of four-byte strings lead on to those that can be longer. An
+// occurrence count per position turns a position back into the distance the
+// command needs.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +45,11 @@ struct CopySearch {
     // the bytes for the chain a walk reads link by link, each a load the
     // next waits for, and nothing to move when times are moved down.
     uint16_t back[kHistorySize];
+    // The same for strings of four bytes: once a walk holds a copy of two
+    // bytes, only strings that match f and three more can beat it, and
+    // their chain skips the many that share only three.
+    uint32_t head4[kHashSize];
+    uint16_t back4[kHistorySize];
     uint32_t rank_base[kHistorySize];
     // Per byte value: the times (plus 1) of its latest 256 appearances, at
     // their count modulo 256. The oldest appearance a distance can still
@@ -61,8 +68,15 @@ struct CopySearch {
             uint32_t start = t - 2;
             uint32_t& h = head[Hash(recent & 0xFFFFFF)];
             const uint32_t gap = start + 1 - h;
-            back[start & kHistoryMask] = static_cast<uint16_t>(h != 0 && gap < kHistorySize ? gap : 0);
+            back[start & kHistoryMask] = Link(h, gap);
             h = start + 1;
+            if (t >= 3) {
+                const uint32_t start4 = t - 3;
+                uint32_t& h4 = head4[Hash4(recent)];
+                const uint32_t gap4 = start4 + 1 - h4;
+                back4[start4 & kHistoryMask] = Link(h4, gap4);
+                h4 = start4 + 1;
+            }
         }
         if (total == kRebaseAt) Rebase();
     }
@@ -75,12 +89,16 @@ struct CopySearch {
                   uint32_t* distance) const;
 
     // Brings the first string of the chain for the three bytes at `next`
-    // into the cache, where a walk for them will start: the walk's loads
-    // depend one on the other, and missing the cache on each is its cost.
+    // into the cache, where a walk for them will start, and the head of the
+    // chain for the four bytes there, where it goes on once it has a copy:
+    // the walk's loads depend one on the other, and missing the cache on
+    // each is its cost. Four bytes at `next` must be readable.
     void Prefetch(const uint8_t* past, const uint8_t* next) const {
-        const uint32_t link = head[Hash((uint32_t{next[0]} << 16) | (uint32_t{next[1]} << 8) | next[2])];
+        const uint32_t four = (uint32_t{next[0]} << 24) | (uint32_t{next[1]} << 16) | (uint32_t{next[2]} << 8) | next[3];
+        const uint32_t link = head[Hash(four >> 8)];
         const uint32_t p = (link - 1) & kHistoryMask;
         PrefetchLine(&back[p]);
+        PrefetchLine(&head4[Hash4(four)]);
         PrefetchLine(&past[p]);
     }
 
@@ -88,5 +106,13 @@ private:
     // Times stay far from wrapping: every 2 GiB they are moved down.
     static constexpr uint32_t kRebaseAt = 0x80000000u;
     static uint32_t Hash(uint32_t three) { return (three * 2654435761u) >> (32 - kHashBits); }
+    // The link to a string `gap` bytes back whose time is `head`: 0 when
+    // there is none or it left the history. Masked, not branched on: whether
+    // a string was seen within the history is as good as random.
+    static uint16_t Link(uint32_t head, uint32_t gap) {
+        const uint32_t valid = static_cast<uint32_t>(head != 0) & static_cast<uint32_t>(gap < kHistorySize);
+        return static_cast<uint16_t>(gap & (0u - valid));
+    }
+    static uint32_t Hash4(uint32_t four) { return (four * 2246822519u) >> (32 - kHashBits); }
     void Rebase();
 };
