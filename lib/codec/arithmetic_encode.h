@@ -26,9 +26,11 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
     high += low >> 16;
     low &= 0xFFFF;
     if (high & 0x10000) {
+        SaveBits(state);
         WriteBits(0x80000000u, 1);
         --pending_;
         WriteRepeatedBits(0, pending_);
+        LoadBits(state);
         if (pending_ > 0) pending_ = 0;
         if (pending_ < -1) pending_ = -1;
         high &= 0xFFFF;
@@ -61,15 +63,17 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
             if (own + released <= 32) {
                 const uint32_t ones = held >= 0 ? ((1u << (own - 1)) - 1) << (32 - own) : 0;
                 const uint32_t run = own < 32 ? (out << (31 - first)) >> own : 0;
-                if (own + released > 0) WriteFewBits(ones | run, own + released);
+                if (own + released > 0) PutBits(state, ones | run, own + released);
             } else {
                 if (held >= 0 && held < 32) {
-                    WriteFewBits(((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
+                    PutBits(state, ((1u << held) - 1) << (31 - held), static_cast<uint32_t>(held) + 1);
                 } else if (held >= 0) {
-                    WriteZeroBit();
+                    PutBits(state, 0, 1);
+                    SaveBits(state);
                     WriteRepeatedBits(1, held);
+                    LoadBits(state);
                 }
-                if (first > last) WriteFewBits(out << (31 - first), first - last);
+                if (first > last) PutBits(state, out << (31 - first), first - last);
             }
             pending_ = static_cast<int32_t>(last);
         }
@@ -83,12 +87,9 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
 
 __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(SymbolModel* model, uint32_t index,
                                                                                uint32_t before) {
-    ArithmeticState state{low_, range_, high_, pending_};
+    ArithmeticState state = LoadArithmeticState();
     EncodeModelStep(state, model, index, before);
-    low_ = state.low;
-    range_ = state.range;
-    high_ = state.high;
-    pending_ = state.pending;
+    StoreArithmeticState(state);
 }
 
 // The symbol must be present in the model.

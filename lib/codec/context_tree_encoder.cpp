@@ -75,7 +75,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
     SymbolModel* copy_lengths = context_tree_.auxiliary[kCopyLengths];
     SymbolModel* repeat_lengths = context_tree_.auxiliary[kRepeatLengths];
     CopySearch* search = (flags_ & ContextTreeCopies) ? copy_search_ : nullptr;
-    ArithmeticState state{low_, range_, high_, pending_};
+    ArithmeticState state = LoadArithmeticState();
     // The four latest bytes, carried here: read back from the ring right
     // after a byte store, they would wait for the store every byte.
     uint32_t recent = history.Recent();
@@ -153,10 +153,7 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         if (write_failed_) break;
         i += command_length;
     }
-    low_ = state.low;
-    range_ = state.range;
-    high_ = state.high;
-    pending_ = state.pending;
+    StoreArithmeticState(state);
     return write_failed_ ? i : count;
 }
 

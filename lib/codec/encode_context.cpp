@@ -80,6 +80,17 @@ void TOLMAEncodeContext::StoreWord(uint32_t word) {
     if (write_position_ >= capacity_) FlushBuffer();
 }
 
+void TOLMAEncodeContext::BufferFilled(ArithmeticState& state) {
+    if (buffer_ == nullptr) {
+        write_failed_ = true;
+        state.out = scratch_word_;
+        return;
+    }
+    write_position_ = static_cast<uint32_t>(state.out - buffer_);
+    FlushBuffer();
+    state.out = buffer_ + write_position_;
+}
+
 int32_t TOLMAEncodeContext::WriteBits(uint32_t value, uint32_t n) {
     if (n > 32) n = 32;
     while (n > 0) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "codec/symbol_model.h"
 #include "core/object.h"
@@ -96,35 +97,66 @@ public:
 private:
     void StoreWord(uint32_t word);
     void WriteRepeatedBits(uint32_t bit, int32_t count);
-    // WriteBits(0, 1) and WriteBits(value, n) without a call while the word
-    // has room: the coder's most frequent writes.
-    void WriteZeroBit() {
-        if (bit_count_ < 31) {
-            accumulator_ <<= 1;
-            ++bit_count_;
-        } else {
-            WriteBits(0, 1);
-        }
-    }
-    // n from 1 to 32.
-    void WriteFewBits(uint32_t value, uint32_t n) {
-        if (bit_count_ + static_cast<int32_t>(n) < 32) {
-            accumulator_ = (accumulator_ << n) | (value >> (32 - n));
-            bit_count_ += static_cast<int32_t>(n);
-        } else {
-            WriteBits(value, n);
-        }
-    }
     void StartArithmeticEncoding();
     // The arithmetic coder's registers, which a hot loop holds in locals:
     // kept in the object, every store through a byte pointer would force
     // them to be read again.
+    // The bit writer goes with them: `bits` holds bit_count (below 32) bits
+    // not yet stored, in its low end, and `out` is where their word goes in
+    // the buffer, `end` the buffer's end.
     struct ArithmeticState {
         uint32_t low;
         uint32_t range;
         uint32_t high;
         int32_t pending;
+        uint64_t bits;
+        uint32_t bit_count;
+        uint8_t* out;
+        uint8_t* end;
     };
+    ArithmeticState LoadArithmeticState() {
+        ArithmeticState state{low_, range_, high_, pending_, 0, 0, nullptr, nullptr};
+        LoadBits(state);
+        return state;
+    }
+    void StoreArithmeticState(const ArithmeticState& state) {
+        low_ = state.low;
+        range_ = state.range;
+        high_ = state.high;
+        pending_ = state.pending;
+        SaveBits(state);
+    }
+    // Hands the bit writer to WriteBits and its kind, and takes it back.
+    void SaveBits(const ArithmeticState& state) {
+        accumulator_ = static_cast<uint32_t>(state.bits);
+        bit_count_ = static_cast<int32_t>(state.bit_count);
+        if (buffer_ != nullptr) write_position_ = static_cast<uint32_t>(state.out - buffer_);
+    }
+    void LoadBits(ArithmeticState& state) {
+        state.bits = accumulator_;
+        state.bit_count = static_cast<uint32_t>(bit_count_);
+        // Without a buffer the words go to a scratch word and fail as
+        // StoreWord fails them.
+        state.out = buffer_ != nullptr ? buffer_ + write_position_ : scratch_word_;
+        state.end = buffer_ != nullptr ? buffer_ + capacity_ : scratch_word_ + 4;
+    }
+    // WriteBits(value, n) for n from 1 to 32, without a branch on whether
+    // the word fills, which is as good as random: the word is stored, whole
+    // or in part, every time, and only a whole one moves `out` on. There is
+    // room for it, since a full buffer is flushed at once, as StoreWord
+    // flushes it.
+    void PutBits(ArithmeticState& state, uint32_t value, uint32_t n) {
+        const uint64_t bits = (state.bits << n) | (value >> (32 - n));
+        const uint32_t count = state.bit_count + n;
+        const uint32_t word = __builtin_bswap32(static_cast<uint32_t>((bits << (64 - count)) >> 32));
+        std::memcpy(state.out, &word, 4);
+        const uint32_t whole = count >> 5;
+        state.out += 4 * whole;
+        state.bit_count = count - 32 * whole;
+        state.bits = bits;
+        if (state.out >= state.end) [[unlikely]] BufferFilled(state);
+    }
+    void BufferFilled(ArithmeticState& state);
     // EncodeModelIndex with the sum of the counts before the entry known.
     void EncodeModelStep(SymbolModel* model, uint32_t index, uint32_t before);
     void EncodeModelStep(ArithmeticState& state, SymbolModel* model, uint32_t index, uint32_t before);
@@ -147,6 +179,7 @@ private:
     FinishFunction finish_ = nullptr;
     // Set once the destination took fewer bytes than offered.
     bool write_failed_ = false;
+    uint8_t scratch_word_[4] = {};
 
     uint32_t flags_ = 0;
     int32_t run_remaining_ = 0;

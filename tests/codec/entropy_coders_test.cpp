@@ -33,6 +33,19 @@ TEST(EntropyCoders, PiecewiseCallsRoundTrip) {
     }
 }
 
+// Words leave the buffer whole, whatever its size: a buffer of one word is
+// handed on after every word, in the middle of a symbol's bits.
+TEST(EntropyCoders, TheBufferSizeChangesNoByte) {
+    Bytes data = LoadMachineFile("/usr/share/common-licenses/GPL-3", 20000);
+    if (data.empty()) data = RandomBytes(20000, 8);
+    for (Codec codec : kAllCodecs) {
+        const Bytes reference = EncodeWith(codec, data);
+        for (uint32_t buffer : {4u, 12u, 100u}) {
+            EXPECT_EQ(EncodeWith(codec, data, 0, buffer), reference) << static_cast<int>(codec) << " " << buffer;
+        }
+    }
+}
+
 TEST(EntropyCoders, Order1WordsEscapeWideValues) {
     Bytes data;
     for (int w : {-128, 127, 128, -129, -32768, 32767, 0, 0, 0, 5, -5}) {
