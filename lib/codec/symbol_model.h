@@ -49,6 +49,28 @@ struct SubContext {
 constexpr uint32_t kGroupShift = 4;
 constexpr uint32_t kEntryGroups = (kModelEntries + (1u << kGroupShift) - 1) >> kGroupShift;
 
+#if defined(__SSE2__)
+// Multipliers of 1 and 0 in 16-bit lanes for SumBefore: per number of
+// groups before an index (0..16), 1 for the sums of those groups; per
+// number of entries of its own group before it (0..15), 1 for their counts
+// and 0 for their symbols and the rest.
+struct SumLanes {
+    alignas(16) int16_t groups[17][16];
+    alignas(16) int16_t entries[16][32];
+};
+constexpr SumLanes MakeSumLanes() {
+    SumLanes lanes{};
+    for (uint32_t n = 0; n <= 16; ++n) {
+        for (uint32_t g = 0; g < n; ++g) lanes.groups[n][g] = 1;
+    }
+    for (uint32_t n = 0; n < 16; ++n) {
+        for (uint32_t i = 0; i < n; ++i) lanes.entries[n][2 * i] = 1;
+    }
+    return lanes;
+}
+inline constexpr SumLanes kSumLanes = MakeSumLanes();
+#endif
+
 struct SymbolModel {
     uint32_t total;
     uint32_t entry_count;
@@ -114,29 +136,22 @@ struct SymbolModel {
 #if defined(__SSE2__)
         // The loops below stop after a number of steps that differs from
         // call to call, and their mispredicted exits cost more than summing
-        // every lane under a mask. Only groups 0..15 can lie wholly before
-        // an index.
-        const __m128i groups = _mm_set1_epi16(static_cast<int16_t>(index >> kGroupShift));
-        const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums));
-        const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums + 8));
-        __m128i sum =
-            _mm_add_epi16(_mm_and_si128(g0, _mm_cmpgt_epi16(groups, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
-                          _mm_and_si128(g1, _mm_cmpgt_epi16(groups, _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15))));
-        sum = _mm_madd_epi16(sum, _mm_set1_epi16(1));
+        // every lane: multiplied by 1 where it counts and by 0 elsewhere,
+        // the multipliers taken from a table. Only groups 0..15 can lie
+        // wholly before an index.
+        const __m128i* groups = reinterpret_cast<const __m128i*>(kSumLanes.groups[index >> kGroupShift]);
+        __m128i sum = _mm_add_epi32(
+            _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums)), groups[0]),
+            _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(group_sums + 8)), groups[1]));
         // Sixteen entries from `base` stay inside the array; of them the
-        // lanes from `first` up to the index count.
+        // counts from `first` up to the index count. Past entry 240 only
+        // index 256 is left, with none.
         const uint32_t base = first < kModelEntries - 16 ? first : kModelEntries - 16;
-        const __m128i low = _mm_set1_epi32(static_cast<int32_t>(first - base) - 1);
-        const __m128i high = _mm_set1_epi32(static_cast<int32_t>(index - base));
-        const __m128i count_mask = _mm_set1_epi32(0xFFFF);
+        const __m128i* counts = reinterpret_cast<const __m128i*>(kSumLanes.entries[index - first]);
 #pragma GCC unroll 4
         for (uint32_t quarter = 0; quarter < 4; ++quarter) {
-            const __m128i lane =
-                _mm_setr_epi32(static_cast<int32_t>(4 * quarter), static_cast<int32_t>(4 * quarter + 1),
-                               static_cast<int32_t>(4 * quarter + 2), static_cast<int32_t>(4 * quarter + 3));
             const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + base + 4 * quarter));
-            const __m128i in = _mm_and_si128(_mm_cmpgt_epi32(lane, low), _mm_cmpgt_epi32(high, lane));
-            sum = _mm_add_epi32(sum, _mm_and_si128(_mm_and_si128(e, count_mask), in));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(e, counts[quarter]));
         }
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
         sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
