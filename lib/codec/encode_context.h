@@ -109,7 +109,7 @@ private:
         uint32_t range;
         uint32_t high;
         int32_t pending;
-        uint64_t bits;
+        uint32_t bits;
         uint32_t bit_count;
         uint8_t* out;
         uint8_t* end;
@@ -128,7 +128,7 @@ private:
     }
     // Hands the bit writer to WriteBits and its kind, and takes it back.
     void SaveBits(const ArithmeticState& state) {
-        accumulator_ = static_cast<uint32_t>(state.bits);
+        accumulator_ = state.bits;
         bit_count_ = static_cast<int32_t>(state.bit_count);
         if (buffer_ != nullptr) write_position_ = static_cast<uint32_t>(state.out - buffer_);
     }
@@ -146,14 +146,17 @@ private:
     // room for it, since a full buffer is flushed at once, as StoreWord
     // flushes it.
     void PutBits(ArithmeticState& state, uint32_t value, uint32_t n) {
-        const uint64_t bits = (state.bits << n) | (value >> (32 - n));
-        const uint32_t count = state.bit_count + n;
-        const uint32_t word = __builtin_bswap32(static_cast<uint32_t>((bits << (64 - count)) >> 32));
+        const uint32_t held = state.bit_count;
+        // The held bits and as many of the new as follow them in the word;
+        // in a partial word the rest of `value` follows, to be overwritten.
+        const uint32_t front = held != 0 ? state.bits << (32 - held) : 0;
+        const uint32_t word = __builtin_bswap32(front | (value >> held));
         std::memcpy(state.out, &word, 4);
-        const uint32_t whole = count >> 5;
-        state.out += 4 * whole;
-        state.bit_count = count - 32 * whole;
-        state.bits = bits;
+        // The latest 32 bits, of which the low bit_count are kept.
+        state.bits = (n < 32 ? state.bits << n : 0) | (value >> (32 - n));
+        const uint32_t count = held + n;
+        state.out += 4 * (count >> 5);
+        state.bit_count = count & 31;
         if (state.out >= state.end) [[unlikely]] BufferFilled(state);
     }
     void BufferFilled(ArithmeticState& state);
