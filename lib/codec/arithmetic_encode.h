@@ -5,7 +5,7 @@
 #include "codec/encode_context.h"
 #include "codec/symbol_model.h"
 
-// pending_ >= 0 stands for one held 0 bit followed by pending_ held 1 bits,
+// pending >= 0 stands for one held 0 bit followed by pending held 1 bits,
 // which a later carry may still turn into a 1 followed by zeros.
 __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(ArithmeticState& state,
                                                                                SymbolModel* model, uint32_t index,
@@ -20,7 +20,7 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
     uint32_t low = state.low + DivideByTotal(before * range + total - 1, total);
     range = DivideByTotal(count * range, total);
     uint32_t high = state.high;
-    int32_t pending_ = state.pending;
+    int32_t pending = state.pending;
     // A carry out of low goes into high: added rather than branched on,
     // since whether it comes is as good as random (low stays below 0x20000).
     high += low >> 16;
@@ -28,11 +28,11 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
     if (high & 0x10000) {
         SaveBits(state);
         WriteBits(0x80000000u, 1);
-        --pending_;
-        WriteRepeatedBits(0, pending_);
+        --pending;
+        WriteRepeatedBits(0, pending);
         LoadBits(state);
-        if (pending_ > 0) pending_ = 0;
-        if (pending_ < -1) pending_ = -1;
+        if (pending > 0) pending = 0;
+        if (pending < -1) pending = -1;
         high &= 0xFFFF;
     }
     if (range != 0 && range < 0x8000) {
@@ -50,11 +50,11 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
         low = (window << shift) & 0xFFFF;
         range <<= shift;
         if (zeros == 0) {
-            pending_ += static_cast<int32_t>(shift);
+            pending += static_cast<int32_t>(shift);
         } else {
             const uint32_t first = 31 - static_cast<uint32_t>(__builtin_clz(zeros));
             const uint32_t last = static_cast<uint32_t>(__builtin_ctz(zeros));
-            const int32_t held = pending_ + static_cast<int32_t>(shift - 1 - first);
+            const int32_t held = pending + static_cast<int32_t>(shift - 1 - first);
             // The held 0 with its ones, then the run's own bits, in one
             // write where they fit in a word: the branches on each part
             // would go either way.
@@ -75,13 +75,13 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelStep(A
                 }
                 if (first > last) PutBits(state, out << (31 - first), first - last);
             }
-            pending_ = static_cast<int32_t>(last);
+            pending = static_cast<int32_t>(last);
         }
     }
     state.low = low;
     state.range = range;
     state.high = high;
-    state.pending = pending_;
+    state.pending = pending;
     model->IncrementSymbol(index);
 }
 
@@ -101,7 +101,7 @@ __attribute__((always_inline)) inline void TOLMAEncodeContext::EncodeModelSymbol
 }
 
 inline void TOLMAEncodeContext::EncodeModelSymbol(SymbolModel* model, int32_t symbol) {
-    uint32_t before;
-    int32_t index = model->FindSymbol(symbol, &before);
-    if (index >= 0) EncodeModelStep(model, static_cast<uint32_t>(index), before);
+    ArithmeticState state = LoadArithmeticState();
+    EncodeModelSymbol(state, model, symbol);
+    StoreArithmeticState(state);
 }
