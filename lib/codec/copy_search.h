@@ -26,6 +26,11 @@ inline void PrefetchLine(const void* address) {
 }
 
 struct CopySearch {
+    // The three-byte chains' heads are twice as many as the four-byte
+    // ones': of the strings on a three-byte chain, those that only share
+    // its hash are skipped one load at a time, and with as many heads as
+    // the four-byte chains have they were two steps in five.
+    static constexpr uint32_t kHeadBits = 17;
     static constexpr uint32_t kHashBits = 16;
     static constexpr uint32_t kHashSize = 1u << kHashBits;
     static constexpr uint32_t kMaximumLength = 255;
@@ -38,7 +43,7 @@ struct CopySearch {
     uint32_t occurrences[256];
     // Per hash of three bytes: the time of the latest string that starts
     // with them.
-    uint32_t head[kHashSize];
+    uint32_t head[1u << kHeadBits];
     // Per history position: how many bytes back the previous string with
     // the same hash starts (0: none still in the history), and how often its
     // first byte had appeared before it. Distances rather than times: half
@@ -105,7 +110,7 @@ struct CopySearch {
 private:
     // Times stay far from wrapping: every 2 GiB they are moved down.
     static constexpr uint32_t kRebaseAt = 0x80000000u;
-    static uint32_t Hash(uint32_t three) { return (three * 2654435761u) >> (32 - kHashBits); }
+    static uint32_t Hash(uint32_t three) { return (three * 2654435761u) >> (32 - kHeadBits); }
     // The link to a string `gap` bytes back whose time is `head`: 0 when
     // there is none or it left the history. Masked, not branched on: whether
     // a string was seen within the history is as good as random.
