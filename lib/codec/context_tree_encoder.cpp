@@ -123,6 +123,12 @@ uint32_t TOLMAEncodeContext::EncodeContextTreeBytes(const void* source, uint32_t
         }
 
         if (command_length > 0) {
+            // The next search starts past the copy, where the prefetch at
+            // the top of the loop did not look: its chain comes in while the
+            // command is coded and its bytes are appended.
+            if (search != nullptr && left >= command_length + 3) {
+                search->Prefetch(history.bytes, ahead + command_length - 1);
+            }
             EncodeModelSymbol(state, q, kEscapeSymbol);
             if (q != root) EncodeModelSymbol(state, root, kEscapeSymbol);
             EncodeModelSymbol(state, distances, static_cast<int32_t>(command_distance));
