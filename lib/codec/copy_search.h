@@ -31,8 +31,7 @@ struct CopySearch {
     // its hash are skipped one load at a time, and with as many heads as
     // the four-byte chains have they were two steps in five.
     static constexpr uint32_t kHeadBits = 17;
-    static constexpr uint32_t kHashBits = 16;
-    static constexpr uint32_t kHashSize = 1u << kHashBits;
+    static constexpr uint32_t kHead4Bits = 16;
     static constexpr uint32_t kMaximumLength = 255;
     static constexpr uint32_t kMaximumDistance = 255;
 
@@ -53,7 +52,7 @@ struct CopySearch {
     // The same for strings of four bytes: once a walk holds a copy of two
     // bytes, only strings that match f and three more can beat it, and
     // their chain skips the many that share only three.
-    uint32_t head4[kHashSize];
+    uint32_t head4[1u << kHead4Bits];
     uint16_t back4[kHistorySize];
     uint32_t rank_base[kHistorySize];
     // Per byte value: the times (plus 1) of its latest 256 appearances, at
@@ -118,6 +117,6 @@ private:
         const uint32_t valid = static_cast<uint32_t>(head != 0) & static_cast<uint32_t>(gap < kHistorySize);
         return static_cast<uint16_t>(gap & (0u - valid));
     }
-    static uint32_t Hash4(uint32_t four) { return (four * 2246822519u) >> (32 - kHashBits); }
+    static uint32_t Hash4(uint32_t four) { return (four * 2246822519u) >> (32 - kHead4Bits); }
     void Rebase();
 };
