@@ -98,6 +98,6 @@ uint32_t CopySearch::Find(const ContextTreeHistory& history, const uint8_t* ahea
     if (best_time == 0) return 0;
     // Along a chain the distance only grows, so the nearest of the longest
     // is the first found.
-    *distance = appearances - rank_base[(best_time - 1) & kHistoryMask];
+    *distance = (appearances - rank_base[(best_time - 1) & kHistoryMask]) & 0xFF;
     return best;
 }
