@@ -117,9 +117,8 @@ private:
     // history. Masked, not branched on: whether a string was seen within the
     // history is as good as random. Where there was none (a head of 0), the
     // gap reaches back to time 0, which is below every walk's floor, so a
-    // walk ends there as at a link of 0, and it needs no test of its own:
-    // one instruction less on each side of the 32-bit build's tight
-    // registers.
+    // walk ends there as at a link of 0, and it needs no test of its own,
+    // which the 32-bit build, short of registers, feels most.
     static uint16_t Link(uint32_t gap) {
         return static_cast<uint16_t>(gap & (0u - static_cast<uint32_t>(gap < kHistorySize)));
     }
