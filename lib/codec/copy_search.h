@@ -44,19 +44,20 @@ struct CopySearch {
     // with them.
     uint32_t head[1u << kHeadBits];
     // Per history position: how many bytes back the previous string with
-    // the same hash starts (0: none still in the history), and how often its
-    // first byte had appeared before it. Distances rather than times: half
-    // the bytes for the chain a walk reads link by link, each a load the
-    // next waits for, and nothing to move when times are moved down.
+    // the same hash starts (0, or a reach back to time 0: none still in the
+    // history; see Link). Distances rather than times: half the bytes for
+    // the chain a walk reads link by link, each a load the next waits for,
+    // and nothing to move when times are moved down.
     uint16_t back[kHistorySize];
     // The same for strings of four bytes: once a walk holds a copy of two
     // bytes, only strings that match f and three more can beat it, and
     // their chain skips the many that share only three.
     uint32_t head4[1u << kHead4Bits];
     uint16_t back4[kHistorySize];
-    // The occurrence counts, modulo 256: the walk takes only strings 1 to
-    // kMaximumDistance occurrences back, so the low byte of a difference of
-    // counts is the whole of it, in a quarter of the memory.
+    // Per history position: how often its byte had appeared before it,
+    // modulo 256. The walk takes only strings 1 to kMaximumDistance
+    // occurrences back, so the low byte of a difference of counts is the
+    // whole of it, in a quarter of the memory.
     uint8_t rank_base[kHistorySize];
     // Per byte value: the times (plus 1) of its latest 256 appearances, at
     // their count modulo 256. The oldest appearance a distance can still
